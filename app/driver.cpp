@@ -1,0 +1,114 @@
+#include "app/driver.h"
+
+#include <cstdlib>
+
+#include "app/lag_correlation.h"
+#include "memory/arrays.h"
+#include "streams/except_3.h"
+#include "streams/file_in.h"
+#include "streams/out_stream.h"
+
+namespace lagscan {
+namespace {
+
+constexpr const char* usage_text =
+    "\n*** Error - three arguments needed *** \n\nUsage:\n\n   lagscan file1.xy file2.xy s\n\nwhere\n\n"
+    "   s is an odd number";
+
+// Status 1 whatever the outcome: only the output tells success from failure.
+constexpr int exit_status = 1;
+
+// A window wider than this would pass the element limit of real_array.
+constexpr std::int32_t widest_window = (std::int32_t{1} << 30) - 1;
+
+[[noreturn]] void end_process() { std::exit(exit_status); }
+
+bool is_c_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Stops the process with the message for an s the window cannot be built for.
+void check_window_width(std::int32_t s) {
+  if ((s & 1) == 0) {
+    write_even_s_message(current_out());
+    end_process();
+  }
+  if (s < 0) {
+    current_out().write_cstr("s needs to be a positive odd number\n");
+    end_process();
+  }
+  if (s > widest_window) {
+    current_out().write_cstr("s is too large\n");
+    end_process();
+  }
+}
+
+}  // namespace
+
+std::int32_t parse_count(const char* text) {
+  while (is_c_space(*text)) ++text;
+  bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  // Accumulate towards the limit of the sign; stop adding once it is passed.
+  constexpr std::int64_t limit = std::int64_t{1} << 31;
+  std::int64_t magnitude = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (magnitude <= limit) magnitude = magnitude * 10 + (*text - '0');
+  }
+  if (negative) return magnitude >= limit ? INT32_MIN : static_cast<std::int32_t>(-magnitude);
+  return magnitude >= limit ? INT32_MAX : static_cast<std::int32_t>(magnitude);
+}
+
+out_stream& write_even_s_message(out_stream& out) {
+  out.write_cstr("s needs to be an odd number\n");
+  return out;
+}
+
+out_stream& write_count_mismatch_message(out_stream& out) {
+  out.write_cstr("Number of points in files needs to be the same\n");
+  return out;
+}
+
+int run_command(int argc, char** argv) {
+  try {
+    if (argc < 4) {
+      text_buffer usage(char_range::of(usage_text));
+      current_out().put_text(usage);
+      end_process();
+    }
+    std::int32_t s = parse_count(argv[3]);
+    check_window_width(s);
+
+    real_array a;
+    real_array b;
+    read_numbers(a, argv[1]);
+    read_numbers(b, argv[2]);
+    if (a.count != b.count) {
+      write_count_mismatch_message(current_out());
+      end_process();
+    }
+
+    real_array w;
+    w.reserve(s, false);
+    w.count = s;
+    make_triangle_window(w);
+    double value = lag_correlation(w, a, b);
+
+    out_stream& out = current_out();
+    out.write_cstr("\nCross Correlation ");
+    out.write_double(value);
+    out.write_char('\n');
+  } catch (except_3* error) {
+    out_stream& out = current_out();
+    out.write_cstr(error->text.c_str());
+    out.write_char('\n');
+    release_error(error);
+    end_process();
+  } catch (...) {
+    current_out().write_cstr("Error\n");
+    end_process();
+  }
+  return exit_status;
+}
+
+}  // namespace lagscan

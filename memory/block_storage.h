@@ -1,0 +1,49 @@
+// The routing rule of all container storage. A request is routed by its size
+// (or element count) alone: up to 264 bytes to small-block pool slot
+// ceil(n/8) (slot 0 for n = 0), larger to heap_3. Blocks carry no header, so
+// every block must be freed with the same size or count it was obtained
+// with; containers record that capacity for the purpose.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+namespace lagscan::block_storage {
+
+inline constexpr std::uint64_t largest_pooled_bytes = 264;
+inline constexpr std::uint64_t largest_pooled_elements = 33;
+inline constexpr std::uint64_t element_bytes = 8;
+
+// Pool slot for n bytes: 0 for 0, else ceil(n/8); only for n <= 264.
+constexpr int slot_for_bytes(std::uint64_t n) {
+  return n == 0 ? 0 : static_cast<int>((n - 1) / 8 + 1);
+}
+
+// Smallest power of two >= n, n >= 1 (heap_3's class size for n).
+// Sizes beyond 2^63 have no power of two and answer UINT64_MAX.
+constexpr std::uint64_t class_size(std::uint64_t n) {
+  if (n <= 2) return 2;
+  if (n > (std::uint64_t{1} << 63)) return UINT64_MAX;
+  return std::bit_ceil(n);
+}
+
+void* allocate_bytes(std::uint64_t n);
+void free_bytes(void* p, std::uint64_t n) noexcept;
+void* allocate_elements(std::uint64_t k);
+void free_elements(void* p, std::uint64_t k) noexcept;
+
+// The capacity a container records for a request of n bytes / k elements.
+std::uint64_t round_bytes(std::uint64_t n);
+std::uint64_t round_elements(std::uint64_t k);
+
+// Takes and returns per source, counted on the calling thread, so that tests
+// can show which source served a block and that every block came back.
+struct counters {
+  std::uint64_t pool_takes[34];
+  std::uint64_t pool_returns[34];
+  std::uint64_t heap_takes;
+  std::uint64_t heap_returns;
+};
+counters& thread_counters() noexcept;
+
+}  // namespace lagscan::block_storage
