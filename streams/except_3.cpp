@@ -57,7 +57,7 @@ except_3*& append_word(except_3*& holder, const text_buffer& word) {
 }
 
 void release_error(except_3* error) noexcept {
-  error->~except_3();
+  error->except_3::~except_3();  // the exact type: nothing derives from except_3
   block_storage::free_bytes(error, error_object_bytes);
 }
 
