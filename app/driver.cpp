@@ -21,25 +21,28 @@ constexpr int exit_status = 1;
 // A window wider than this would pass the element limit of real_array.
 constexpr std::int32_t widest_window = (std::int32_t{1} << 30) - 1;
 
-[[noreturn]] void end_process() { std::exit(exit_status); }
+[[noreturn]] void stop(end_function end) {
+  end(exit_status);
+  std::abort();  // an end function that returns breaks its contract
+}
 
 bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Stops the process with the message for an s the window cannot be built for.
-void check_window_width(std::int32_t s) {
+// Stops the command with the message for an s the window cannot be built for.
+void check_window_width(std::int32_t s, end_function end) {
   if ((s & 1) == 0) {
     write_even_s_message(current_out());
-    end_process();
+    stop(end);
   }
   if (s < 0) {
     current_out().write_cstr("s needs to be a positive odd number\n");
-    end_process();
+    stop(end);
   }
   if (s > widest_window) {
     current_out().write_cstr("s is too large\n");
-    end_process();
+    stop(end);
   }
 }
 
@@ -69,15 +72,17 @@ out_stream& write_count_mismatch_message(out_stream& out) {
   return out;
 }
 
-int run_command(int argc, char** argv) {
+void end_process(int status) { std::exit(status); }
+
+int run_command(int argc, char** argv, end_function end) {
   try {
     if (argc < 4) {
       text_buffer usage(char_range::of(usage_text));
       current_out().put_text(usage);
-      end_process();
+      stop(end);
     }
     std::int32_t s = parse_count(argv[3]);
-    check_window_width(s);
+    check_window_width(s, end);
 
     real_array a;
     real_array b;
@@ -85,7 +90,7 @@ int run_command(int argc, char** argv) {
     read_numbers(b, argv[2]);
     if (a.count != b.count) {
       write_count_mismatch_message(current_out());
-      end_process();
+      stop(end);
     }
 
     real_array w;
@@ -103,10 +108,12 @@ int run_command(int argc, char** argv) {
     out.write_cstr(error->text.c_str());
     out.write_char('\n');
     release_error(error);
-    end_process();
+    stop(end);
+  } catch (const command_ended&) {
+    throw;  // a harness leaving the command, not a failure of it
   } catch (...) {
     current_out().write_cstr("Error\n");
-    end_process();
+    stop(end);
   }
   return exit_status;
 }

@@ -15,8 +15,18 @@ std::int32_t parse_count(const char* text);
 out_stream& write_even_s_message(out_stream& out);
 out_stream& write_count_mismatch_message(out_stream& out);
 
-// Runs the command and answers its exit status, which is 1 in every case;
-// the argument errors end the process at once.
-int run_command(int argc, char** argv);
+// How the command stops at once (the argument errors, differing counts and a
+// reported error); it must not return. The program's own ends the process,
+// so that at-exit work runs and standard output is flushed. A harness that
+// runs the command many times in one process passes one that throws
+// command_ended, which the command lets through.
+using end_function = void (*)(int status);
+struct command_ended {
+  int status;
+};
+[[noreturn]] void end_process(int status);
+
+// Runs the command and answers its exit status, which is 1 in every case.
+int run_command(int argc, char** argv, end_function end = end_process);
 
 }  // namespace lagscan
