@@ -23,6 +23,16 @@ void text_buffer::make_empty() noexcept {
 
 void text_buffer::too_large() { raise_error("Text too large"); }
 
+// Where text starts inside this buffer's own block, or -1 when it lies
+// elsewhere. A text appended to itself must be read from the new block once
+// growing has freed the old one.
+std::int64_t text_buffer::offset_in_block(char_range text) const noexcept {
+  auto begin = reinterpret_cast<std::uintptr_t>(text.begin);
+  auto block = reinterpret_cast<std::uintptr_t>(buffer);
+  if (capacity == 0 || begin < block || begin >= block + static_cast<std::uintptr_t>(capacity)) return -1;
+  return static_cast<std::int64_t>(begin - block);
+}
+
 text_buffer::~text_buffer() {
   if (capacity != 0) block_storage::free_bytes(buffer, static_cast<std::uint64_t>(capacity));
 }
@@ -44,7 +54,11 @@ void text_buffer::append(char_range text) {
   if (n <= 0) return;
   std::int64_t used = size();
   std::int64_t grown = used + 1 + n;
-  if (grown > capacity) reserve(grown, true);
+  if (grown > capacity) {
+    std::int64_t own = offset_in_block(text);
+    reserve(grown, true);
+    if (own >= 0) text.begin = buffer + own;
+  }
   std::memcpy(buffer + used, text.begin, static_cast<std::size_t>(n));
   length = static_cast<std::int32_t>(grown);
   buffer[grown - 1] = '\0';
@@ -57,8 +71,10 @@ void text_buffer::append_grown(char_range text) {
   std::int64_t grown = used + 1 + n;
   if (capacity < grown) {
     if (grown > max_bytes) too_large();
+    std::int64_t own = offset_in_block(text);
     // Doubling is cut at the limit rather than refused below it.
     reserve(std::min(2 * grown, max_bytes), true);
+    if (own >= 0) text.begin = buffer + own;
   }
   length = static_cast<std::int32_t>(grown);
   buffer[grown - 1] = '\0';

@@ -60,6 +60,7 @@ class text_buffer {
  private:
   static char* empty_text() noexcept;
   void make_empty() noexcept;
+  std::int64_t offset_in_block(char_range text) const noexcept;
   [[noreturn]] static void too_large();
 };
 
