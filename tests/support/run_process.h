@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,8 +23,21 @@ struct process_result {
   int status = -1;  // the exit status, or -1 when the child did not exit normally
 };
 
-// Runs program with args in directory cwd. in_child runs in the child just
-// before exec (after the change of directory), for faults a test arranges.
+// The command that the environment variable LAGSCAN_TEST_RUN_UNDER names
+// (words separated by blanks, e.g. "valgrind -q --error-exitcode=99"), which
+// runs every program the tests start; empty when it is not set. Only the
+// tests read it: the product takes no environment variables.
+inline std::vector<std::string> run_under() {
+  std::vector<std::string> words;
+  const char* text = std::getenv("LAGSCAN_TEST_RUN_UNDER");
+  std::istringstream in(text != nullptr ? text : "");
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// Runs program with args in directory cwd, under the run_under() command
+// when there is one. in_child runs in the child just before exec (after the
+// change of directory), for faults a test arranges.
 inline process_result run_process(const std::string& program, const std::vector<std::string>& args,
                                   const std::filesystem::path& cwd,
                                   const std::function<void()>& in_child = {},
@@ -31,7 +46,8 @@ inline process_result run_process(const std::string& program, const std::vector<
   std::string out_path = (capture.path() / "stdout").string();
   std::string err_path = (capture.path() / "stderr").string();
 
-  std::vector<std::string> argv_text{program};
+  std::vector<std::string> argv_text = run_under();
+  argv_text.push_back(program);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argv_text) argv.push_back(a.data());
@@ -47,7 +63,7 @@ inline process_result run_process(const std::string& program, const std::vector<
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     for (auto& e : env_text) ::putenv(e.data());
     if (in_child) in_child();
-    ::execv(program.c_str(), argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
