@@ -31,12 +31,5 @@ TEST(per_thread, each_accessor_answers_element_0_on_the_main_thread) {
   EXPECT_EQ(separator[1], '\0');
 }
 
-TEST(per_thread, arrays_are_sized_by_the_settled_count_and_the_maximum) {
-  EXPECT_GE(char_cells().count, 1);
-  EXPECT_EQ(char_cells().capacity, char_cells().count);
-  EXPECT_EQ(format_buffers().count, token_buffers().count);
-  EXPECT_GE(format_buffers().count, 1);
-}
-
 }  // namespace
 }  // namespace lagscan
