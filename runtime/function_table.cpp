@@ -10,26 +10,11 @@
 namespace lagscan {
 namespace {
 
-static_assert(sizeof(real_array) == 16, "a version header fills one 16-byte pool block");
 static_assert(std::bit_cast<std::uint64_t>(log_table::entry_0) == 0xDD00CB70D24B7379);
 
-constexpr std::uint64_t header_bytes = sizeof(real_array);
-
 void release_version(void* header) noexcept {
-  auto* version = static_cast<real_array*>(header);
-  version->release_storage();
-  version->~real_array();
-  block_storage::free_bytes(header, header_bytes);
-}
-
-// Releases every owned version and versions' own block.
-void destroy_owned(pointer_array& versions) noexcept {
-  for (void* header : versions) {
-    if (header != nullptr) release_version(header);
-  }
-  versions.release_storage();
-  versions.capacity = 0;
-  versions.count = 0;
+  static_cast<real_array*>(header)->~real_array();
+  block_storage::free_bytes(header, real_array_header_bytes);
 }
 
 // Entries from max(1, start) to count - 1 get f(i) for the exact double of i.
@@ -54,7 +39,7 @@ void function_table::ensure() {
   if (versions.count == 1) return;
   void* newest = versions[versions.count - 1];
   --versions.count;
-  destroy_owned(versions);
+  versions.destroy_owned();
   try {
     versions.append(newest);
   } catch (...) {
@@ -76,12 +61,12 @@ void function_table::build() {
 }
 
 void function_table::tear_down() noexcept {
-  destroy_owned(versions);
+  versions.destroy_owned();
   omp_destroy_nest_lock(&lock);
 }
 
 void function_table::add_filled_version() {
-  void* header = block_storage::allocate_bytes(header_bytes);
+  void* header = block_storage::allocate_bytes(real_array_header_bytes);
   auto* fresh = new (header) real_array();
   try {
     versions.append(header);

@@ -29,10 +29,7 @@ void make_cells(heap_array<char_pair>& cells, std::int32_t n) {
   for (std::int32_t i = 0; i < cells.count; ++i) cells.buffer[i].text[1] = '\0';
 }
 
-void release_cells(heap_array<char_pair>& cells) noexcept {
-  cells.resize(0);
-  cells.buffer = nullptr;
-}
+void release_cells(heap_array<char_pair>& cells) noexcept { cells.resize(0); }
 
 // Made on the first call, under the thread-safe initialisation of
 // function-local statics, so concurrent first callers wait for one thread to
@@ -45,14 +42,6 @@ bool make_separator_cells() {
     note_released("separator_cells");
   });
   return true;
-}
-
-template <class T>
-void release_objects(object_array<T>& objects) noexcept {
-  objects.destroy();
-  objects.buffer = nullptr;
-  objects.capacity = 0;
-  objects.count = 0;
 }
 
 }  // namespace
@@ -89,16 +78,11 @@ void make_char_cells(std::int32_t n) { make_cells(char_cell_array.get(), n); }
 
 void make_format_buffers(std::int32_t n) { format_buffer_array.get().resize(n); }
 
-void make_token_buffers(std::int32_t n) {
-  object_array<string_out>& buffers = token_buffer_array.get();
-  buffers.buffer = object_array<string_out>::create(static_cast<std::uint64_t>(n));
-  buffers.capacity = n;
-  buffers.count = n;
-}
+void make_token_buffers(std::int32_t n) { token_buffer_array.get().construct(n); }
 
 void release_char_cells() noexcept { release_cells(char_cell_array.get()); }
-void release_format_buffers() noexcept { release_objects(format_buffer_array.get()); }
-void release_token_buffers() noexcept { release_objects(token_buffer_array.get()); }
+void release_format_buffers() noexcept { format_buffer_array.get().destroy(); }
+void release_token_buffers() noexcept { token_buffer_array.get().destroy(); }
 void release_separator_cells() noexcept { release_cells(separator_cell_array.get()); }
 
 }  // namespace lagscan

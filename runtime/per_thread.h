@@ -15,9 +15,9 @@
 
 #include <cstdint>
 
-#include "memory/arrays.h"
+#include "memory/heap_array.h"
+#include "memory/object_array.h"
 #include "memory/text_buffer.h"
-#include "runtime/interim_arrays.h"
 #include "streams/except_3.h"
 
 namespace lagscan {
