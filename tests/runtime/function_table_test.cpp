@@ -177,12 +177,12 @@ TEST(function_table_ensure, one_version_is_left_as_it_is) {
   t.build();
   void* header = t.versions[0];
   double* entries = t.version(0).buffer;
-  std::int64_t before = test::outstanding_blocks();
+  std::int64_t before = testing::outstanding_blocks();
   t.ensure();
   EXPECT_EQ(t.versions.count, 1);
   EXPECT_EQ(t.versions[0], header);
   EXPECT_EQ(t.version(0).buffer, entries);
-  EXPECT_EQ(test::outstanding_blocks(), before);
+  EXPECT_EQ(testing::outstanding_blocks(), before);
   t.tear_down();
 }
 
@@ -223,13 +223,13 @@ TEST(function_table_ensure, empty_table_gets_a_new_filled_version) {
 }
 
 TEST(function_table_tear_down, returns_every_block_the_table_took) {
-  std::int64_t before = test::outstanding_blocks();
+  std::int64_t before = testing::outstanding_blocks();
   reciprocal_table t;
   t.build();
   add_version(t);
-  EXPECT_GT(test::outstanding_blocks(), before);
+  EXPECT_GT(testing::outstanding_blocks(), before);
   t.tear_down();
-  EXPECT_EQ(test::outstanding_blocks(), before);
+  EXPECT_EQ(testing::outstanding_blocks(), before);
   EXPECT_EQ(t.versions.count, 0);
   EXPECT_EQ(t.versions.capacity, 0);
 }
@@ -261,22 +261,22 @@ TEST(function_table_ensure, new_version_has_table_size_entries) {
 }
 
 TEST(function_table_build, failing_fill_leaves_no_version_and_no_storage) {
-  std::int64_t before = test::outstanding_blocks();
+  std::int64_t before = testing::outstanding_blocks();
   test_table t(5, true);
   EXPECT_THROW(t.build(), std::runtime_error);
   EXPECT_EQ(t.versions.count, 0);
   EXPECT_EQ(t.versions.capacity, 0);
-  EXPECT_EQ(test::outstanding_blocks(), before);
+  EXPECT_EQ(testing::outstanding_blocks(), before);
 }
 
 TEST(function_table_ensure, failing_fill_leaves_the_table_empty) {
-  std::int64_t before = test::outstanding_blocks();
+  std::int64_t before = testing::outstanding_blocks();
   test_table t(5, true);
   omp_init_nest_lock(&t.lock);
   EXPECT_THROW(t.ensure(), std::runtime_error);
   EXPECT_EQ(t.versions.count, 0);
   t.tear_down();
-  EXPECT_EQ(test::outstanding_blocks(), before);
+  EXPECT_EQ(testing::outstanding_blocks(), before);
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ void report_exit() {
   const exit_record& done = exit_work_done();
   for (int i = 0; i < done.count; ++i) std::printf("%s%s", i == 0 ? "" : ",", done.released[i]);
   std::printf("\n");
-  print(phase, "outstanding_blocks", test::outstanding_blocks());
+  print(phase, "outstanding_blocks", testing::outstanding_blocks());
   // The storage sources outlive all exit work: a pool block and a heap
   // block can still be had and given back.
   void* small = block_storage::allocate_bytes(24);

@@ -2,6 +2,7 @@
 // what start-up made depends on the process's directory and on the OpenMP
 // runtime's maximum (OMP_NUM_THREADS), and exit work shows only at exit.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -9,21 +10,37 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
 
 namespace lagscan {
 namespace {
 
 using report = std::map<std::string, std::string>;
 
+// name=value lines of the probe's output.
+report parse_report(const std::string& output) {
+  report r;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t eq = line.find('=');
+    if (eq != std::string::npos) r[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return r;
+}
+
+std::vector<std::string> omp_maximum(const std::string& n) { return {"OMP_NUM_THREADS=" + n}; }
+
 report run_probe(const std::filesystem::path& directory, int omp_max, const std::vector<std::string>& actions = {}) {
-  test::child_options options{directory, std::to_string(omp_max), 0};
-  test::child_result result = test::run_child(STARTUP_PROBE, actions, options);
-  EXPECT_TRUE(result.exited && result.status == 0) << "probe status " << result.status;
-  return test::parse_report(result.output);
+  testing::process_result result =
+      testing::run_process(STARTUP_PROBE, actions, directory, {}, omp_maximum(std::to_string(omp_max)));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  return parse_report(result.out);
 }
 
 std::string value(const report& r, const std::string& key) {
@@ -35,7 +52,7 @@ const char* const arrays_made_at_start_up[] = {"char_cells", "format_buffers", "
 const char* const tables[] = {"reciprocal_table", "sqrt_table", "inv_sqrt_table", "log_table"};
 
 TEST(start_up, no_file_and_a_maximum_of_8_makes_8_of_each_per_thread_element) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   report r = run_probe(dir.path(), 8);
   EXPECT_EQ(value(r, "start.failed_steps"), "0");
   EXPECT_EQ(value(r, "start.thread_count"), "8");
@@ -88,7 +105,7 @@ class thread_count_file : public ::testing::TestWithParam<count_case> {};
 
 TEST_P(thread_count_file, settles_the_count_and_sizes_the_arrays_by_it) {
   const count_case& c = GetParam();
-  test::temp_directory dir;
+  testing::temp_dir dir;
   if (c.file) {
     dir.write("maxnumthreads.txt", *c.file);
     if (c.read_only) ::chmod((dir.path() / "maxnumthreads.txt").c_str(), 0444);
@@ -110,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(cases, thread_count_file, ::testing::ValuesIn(count_cas
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(start_up, count_is_read_once_and_kept_when_the_file_changes) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   dir.write("maxnumthreads.txt", "3");
   report r = run_probe(dir.path(), 8, {"recount"});
   EXPECT_EQ(value(r, "start.thread_count"), "3");
@@ -118,14 +135,14 @@ TEST(start_up, count_is_read_once_and_kept_when_the_file_changes) {
 }
 
 TEST(start_up, format_buffer_takes_storage_only_at_the_first_numeric_write) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   report r = run_probe(dir.path(), 2, {"write_number"});
   EXPECT_EQ(value(r, "use.format_buffer.capacity_before"), "0");
   EXPECT_GE(std::stoi(value(r, "use.format_buffer.capacity_after")), 1261);
 }
 
 TEST(exit_work, runs_in_reverse_and_leaves_no_storage_while_the_sources_remain) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   report r = run_probe(dir.path(), 4, {"write_number"});
   EXPECT_EQ(value(r, "exit.order"),
             "log_table,inv_sqrt_table,sqrt_table,reciprocal_table,output_stack,token_buffers,format_buffers,"
@@ -144,7 +161,7 @@ TEST(exit_work, runs_in_reverse_and_leaves_no_storage_while_the_sources_remain) 
 }
 
 // A directory path longer than the 1000-byte current-directory buffer.
-std::filesystem::path too_deep(const test::temp_directory& dir) {
+std::filesystem::path too_deep(const testing::temp_dir& dir) {
   std::filesystem::path p = dir.path();
   for (int i = 0; i < 5; ++i) p /= std::string(240, static_cast<char>('a' + i));
   std::filesystem::create_directories(p);
@@ -152,7 +169,7 @@ std::filesystem::path too_deep(const test::temp_directory& dir) {
 }
 
 TEST(start_up, unreadable_current_directory_gives_the_maximum_and_separator_cells_come_later) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   std::filesystem::path deep = too_deep(dir);
   std::ofstream(deep / "maxnumthreads.txt") << "3";
   report r = run_probe(deep, 8);
@@ -169,54 +186,61 @@ TEST(start_up, unreadable_current_directory_gives_the_maximum_and_separator_cell
 }
 
 // Data files for the command; the sequences are 1 2 3 and 3 2 1.
-void write_data(const test::temp_directory& dir) {
+void write_data(const testing::temp_dir& dir) {
   dir.write("a.xy", "1 1\n2 2\n3 3\n");
   dir.write("b.xy", "1 3\n2 2\n3 1\n");
 }
 
-test::child_result run_lagscan(const test::temp_directory& dir, const std::vector<std::string>& arguments,
-                               std::uint64_t address_space = 0) {
-  return test::run_child(LAGSCAN_PROGRAM, arguments, {dir.path(), "4", address_space});
+testing::process_result run_lagscan(const testing::temp_dir& dir, const std::vector<std::string>& arguments) {
+  return testing::run_process(LAGSCAN_PROGRAM, arguments, dir.path(), {}, omp_maximum("4"));
 }
 
 TEST(command, output_is_the_same_whatever_maxnumthreads_txt_holds) {
   const std::vector<std::vector<std::string>> commands = {
       {"a.xy", "b.xy", "3"}, {"a.xy", "missing.xy", "3"}, {"a.xy"}};
   const std::optional<std::string> files[] = {"1", "0", "2", "999999999", "/* never closed", "' only a comment"};
-  test::temp_directory plain;
+  testing::temp_dir plain;
   write_data(plain);
   for (const auto& arguments : commands) {
-    test::child_result expected = run_lagscan(plain, arguments);
-    ASSERT_TRUE(expected.exited);
+    testing::process_result expected = run_lagscan(plain, arguments);
     EXPECT_EQ(expected.status, 1);
     for (const auto& file : files) {
-      test::temp_directory dir;
+      testing::temp_dir dir;
       write_data(dir);
       dir.write("maxnumthreads.txt", *file);
-      test::child_result got = run_lagscan(dir, arguments);
-      EXPECT_TRUE(got.exited);
+      testing::process_result got = run_lagscan(dir, arguments);
       EXPECT_EQ(got.status, 1);
-      EXPECT_EQ(got.output, expected.output) << "maxnumthreads.txt: " << *file << ", " << arguments.size() << " arguments";
+      EXPECT_EQ(got.err, "");
+      EXPECT_EQ(got.out, expected.out) << "maxnumthreads.txt: " << *file << ", " << arguments.size() << " arguments";
     }
   }
-  EXPECT_EQ(run_lagscan(plain, {"a.xy", "b.xy", "3"}).output, "\nCross Correlation 0.818181818\n");
+  EXPECT_EQ(run_lagscan(plain, {"a.xy", "b.xy", "3"}).out, "\nCross Correlation 0.818181818\n");
 }
 
 // OMP_NUM_THREADS of a billion asks for gigabytes of per-thread scratch,
 // more than the address space allows: the per-thread steps fail.
 constexpr const char* huge_maximum = "1000000000";
-constexpr std::uint64_t small_address_space = std::uint64_t{1} << 30;
+
+void limit_address_space_to_1_gib() {
+  rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+  if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+}
+
+testing::process_result run_starved(const char* program, const testing::temp_dir& dir,
+                                    const std::vector<std::string>& arguments) {
+  return testing::run_process(program, arguments, dir.path(), limit_address_space_to_1_gib, omp_maximum(huge_maximum));
+}
 
 TEST(start_up, exhausted_storage_leaves_arrays_empty_and_the_process_running) {
 #ifdef LAGSCAN_SANITIZE
   GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
 #endif
-  test::temp_directory dir;
+  testing::temp_dir dir;
   write_data(dir);
-  test::child_result probe = test::run_child(STARTUP_PROBE, {}, {dir.path(), huge_maximum, small_address_space});
-  ASSERT_TRUE(probe.exited);
+  testing::process_result probe = run_starved(STARTUP_PROBE, dir, {});
   EXPECT_EQ(probe.status, 0);
-  report r = test::parse_report(probe.output);
+  EXPECT_EQ(probe.err, "");
+  report r = parse_report(probe.out);
   EXPECT_EQ(value(r, "start.failed_steps"), "7");  // S1, S2 and S3
   EXPECT_EQ(value(r, "start.char_cells.count"), "0");
   EXPECT_EQ(value(r, "start.format_buffers.count"), "0");
@@ -225,17 +249,13 @@ TEST(start_up, exhausted_storage_leaves_arrays_empty_and_the_process_running) {
   EXPECT_EQ(value(r, "exit.outstanding_blocks"), "0");
 
   // The command still answers with its own messages and status 1.
-  auto run = [&](const std::vector<std::string>& arguments) {
-    return test::run_child(LAGSCAN_PROGRAM, arguments, {dir.path(), huge_maximum, small_address_space});
-  };
-  test::child_result usage = run({});
-  EXPECT_TRUE(usage.exited);
+  testing::process_result usage = run_starved(LAGSCAN_PROGRAM, dir, {});
   EXPECT_EQ(usage.status, 1);
-  EXPECT_EQ(usage.output.substr(0, 40), "\n*** Error - three arguments needed *** ");
-  test::child_result read = run({"a.xy", "b.xy", "3"});
-  EXPECT_TRUE(read.exited);
+  EXPECT_EQ(usage.out.substr(0, 40), "\n*** Error - three arguments needed *** ");
+  testing::process_result read = run_starved(LAGSCAN_PROGRAM, dir, {"a.xy", "b.xy", "3"});
   EXPECT_EQ(read.status, 1);
-  EXPECT_EQ(read.output, " No per-thread scratch\n");
+  EXPECT_EQ(read.out, " No per-thread scratch\n");
+  EXPECT_EQ(read.err, "");
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// Blocks the calling thread has taken from block_storage and not returned.
+// Blocks the calling thread has taken from block_storage since the process
+// began and not returned.
 #pragma once
 
 #include <cstdint>
 
 #include "memory/block_storage.h"
 
-namespace lagscan::test {
+namespace lagscan::testing {
 
 inline std::int64_t outstanding_blocks() {
   const block_storage::counters& c = block_storage::thread_counters();
@@ -16,4 +17,4 @@ inline std::int64_t outstanding_blocks() {
   return n;
 }
 
-}  // namespace lagscan::test
+}  // namespace lagscan::testing

@@ -7,7 +7,7 @@
 #include <climits>
 #include <string>
 
-#include "child_process.h"
+#include "support/temp_dir.h"
 #include "storage_count.h"
 
 namespace lagscan {
@@ -34,7 +34,7 @@ TEST(max_num_threads, is_settled_and_leaves_the_runtime_at_one_thread) {
 }
 
 TEST(file_exists, answers_whether_the_file_opens_for_update_and_keeps_no_storage) {
-  test::temp_directory dir;
+  testing::temp_dir dir;
   dir.write("present.txt", "3");
   dir.write("read_only.txt", "3");
   ::chmod((dir.path() / "read_only.txt").c_str(), 0444);
@@ -44,9 +44,9 @@ TEST(file_exists, answers_whether_the_file_opens_for_update_and_keeps_no_storage
   } const cases[] = {{"present.txt", 1}, {"read_only.txt", 0}, {"missing.txt", 0}, {"", 0} /* the directory itself */};
   for (const auto& c : cases) {
     std::string path = (dir.path() / c.name).string();
-    std::int64_t before = test::outstanding_blocks();
+    std::int64_t before = testing::outstanding_blocks();
     EXPECT_EQ(file_exists({path.data(), path.data() + path.size()}), c.expected) << c.name;
-    EXPECT_EQ(test::outstanding_blocks(), before) << c.name << ": the probe's error and file are released";
+    EXPECT_EQ(testing::outstanding_blocks(), before) << c.name << ": the probe's error and file are released";
   }
 }
 
