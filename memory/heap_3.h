@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 
 #include "platform/process_heap.h"
@@ -80,6 +81,7 @@ class heap_3 {
   // Costs one count of leading zeros and at most two comparisons: no loop,
   // no table.
   static constexpr std::int32_t class_for(std::uint64_t n) noexcept {
+    assert(n >= 1 && n <= largest_block && "class_for: the request lies outside heap_3's classes");
     std::int32_t c = static_cast<std::int32_t>(std::bit_width(n)) - 2;  // highest set bit, less one
     if (c < 0) c = 0;
     if (n > class_size(c)) ++c;

@@ -29,6 +29,7 @@
 #include <omp.h>
 
 #include <bit>
+#include <cassert>
 #include <cstdint>
 
 #include "memory/heap_3.h"
@@ -48,17 +49,19 @@ struct chunk {
 
 class block_pool final {
  public:
+  static constexpr std::uint64_t largest_bitmap_words = 4;
+
   // Blocks per chunk: as many blocks as fit in the heap_3 class of 100
   // blocks, so a chunk's data block wastes less than one block of its class.
   static constexpr std::uint64_t blocks_per_chunk_for(std::int64_t block_size) noexcept {
     auto size = static_cast<std::uint64_t>(block_size);
-    return heap_3::class_size(heap_3::class_for(100 * size)) / size;
+    std::uint64_t blocks = heap_3::class_size(heap_3::class_for(100 * size)) / size;
+    assert(blocks >= 100 && blocks <= 64 * largest_bitmap_words && "blocks_per_chunk_for: outside the bitmap");
+    return blocks;
   }
   static constexpr std::uint64_t bitmap_words_for(std::uint64_t blocks) noexcept {
     return blocks / 64 + (blocks % 64 != 0 ? 1 : 0);
   }
-  static constexpr std::uint64_t largest_bitmap_words = 4;
-
   // offset / block_size for any offset within a chunk, by a multiplication:
   // with reciprocal = 2^32 / block_size + 1 the error term stays below one
   // block for offsets under 2^32 / block_size, far beyond any chunk. The
