@@ -43,7 +43,7 @@ class object_array {
     try {
       for (; built < n; ++built) construct_element(first + built);
     } catch (...) {
-      while (built > 0) first[--built].~T();
+      while (built > 0) first[--built].T::~T();  // elements are exactly T
       heap_3::instance().free(block);
       throw;
     }
@@ -86,7 +86,7 @@ class object_array {
     if (capacity != 0 && buffer != nullptr) {
       void* block = block_of(buffer);
       std::uint64_t n = *static_cast<std::uint64_t*>(block);
-      while (n > 0) buffer[--n].~T();
+      while (n > 0) buffer[--n].T::~T();  // elements are exactly T
       heap_3::instance().free(block);
     }
     buffer = nullptr;

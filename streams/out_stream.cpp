@@ -71,8 +71,8 @@ out_stream_stack& output_stack() { return stack.get(); }
 void release_output_stack() noexcept { stack.get().release_storage(); }
 
 out_stream& current_out() {
-  out_stream_stack& stack = output_stack();
-  if (stack.count != 0) return *stack[stack.count - 1];
+  out_stream_stack& pushed = output_stack();
+  if (pushed.count != 0) return *pushed[pushed.count - 1];
   static file_out console_out(stdout, true);
   return console_out;
 }
