@@ -11,8 +11,14 @@
 #include <cstdint>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
 #define LAGSCAN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang (the fuzz build) does not define __SANITIZE_ADDRESS__
+#define LAGSCAN_ASAN 1
+#endif
+#endif
+#if defined(LAGSCAN_ASAN)
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace lagscan::sanitizer {
