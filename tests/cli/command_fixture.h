@@ -30,8 +30,9 @@ inline const std::string counts_differ = "Number of points in files needs to be 
 inline std::string result(const std::string& value) { return "\nCross Correlation " + value + "\n"; }
 
 struct file_state {
-  std::string bytes;  // the contents of small files; large ones by size and time
+  std::string bytes;  // the contents of small files
   off_t size;
+  blkcnt_t blocks;    // of large files, which are sparse: a write would allocate
   struct timespec mtime;
 };
 
@@ -45,7 +46,8 @@ inline std::map<std::string, file_state> snapshot(const fs::path& dir) {
     struct stat st{};
     ::stat(entry.path().c_str(), &st);
     bool small = st.st_size <= (1 << 20);
-    files[entry.path().string()] = {small ? read_file(entry.path()) : std::string(), st.st_size, st.st_mtim};
+    files[entry.path().string()] = {small ? read_file(entry.path()) : std::string(), st.st_size,
+                                    small ? 0 : st.st_blocks, st.st_mtim};
   }
   return files;
 }
@@ -75,6 +77,7 @@ class command : public ::testing::Test {
       }
       EXPECT_EQ(after[name].bytes, state.bytes) << name << " was changed";
       EXPECT_EQ(after[name].size, state.size) << name << " was changed";
+      EXPECT_EQ(after[name].blocks, state.blocks) << name << " was written";
       EXPECT_EQ(after[name].mtime.tv_sec, state.mtime.tv_sec) << name << " was touched";
       EXPECT_EQ(after[name].mtime.tv_nsec, state.mtime.tv_nsec) << name << " was touched";
     }
