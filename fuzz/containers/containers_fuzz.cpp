@@ -33,6 +33,11 @@ namespace lagscan::fuzz {
 namespace {
 
 constexpr int text_slots = 3;
+// Texts grow no larger than this: appending a text to itself doubles it, and
+// a few dozen doublings would reach the 2^30-byte limit, gigabytes that the
+// model, the text and heap_3's caches would each hold. The limit itself is
+// checked by refused reserves.
+constexpr std::size_t largest_text = std::size_t{1} << 20;
 constexpr int array_slots = 2;
 
 struct text_slot {
@@ -193,6 +198,7 @@ class session {
       case 3: {  // append
         if (ts.raw) break;
         std::string bytes = some_bytes();
+        if (ts.model.size() + bytes.size() > largest_text) break;
         t.append(range_of(bytes));
         ts.model += bytes;
         break;
@@ -200,6 +206,7 @@ class session {
       case 4: {  // append a slice of the text itself
         if (ts.raw) break;
         auto [from, count] = own_slice(ts);
+        if (ts.model.size() + count > largest_text) break;
         std::string slice = ts.model.substr(from, count);
         t.append({t.buffer + from, t.buffer + from + count});
         ts.model += slice;
@@ -208,6 +215,7 @@ class session {
       case 5: {  // append with doubling growth
         if (ts.raw) break;
         std::string bytes = some_bytes();
+        if (ts.model.size() + bytes.size() > largest_text) break;
         t.append_grown(range_of(bytes));
         ts.model += bytes;
         break;
