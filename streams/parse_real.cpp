@@ -27,16 +27,19 @@ bool reads_alike(const char* p, const char* end) {
 
 }  // namespace
 
+const char* parse_plain_decimal(const char* begin, const char* end, double& value) {
+  if (LAGSCAN_REFERENCE_PATHS || !reads_alike(begin, end)) return nullptr;
+  // Overflow and underflow are errors to from_chars but values to strtod
+  // (an infinity, zero or the nearest subnormal), as is a lone point.
+  auto [stop, error] = std::from_chars(begin, end, value);
+  return error == std::errc{} ? stop : nullptr;
+}
+
 double parse_real(const char* token) { return parse_real(token, static_cast<std::int32_t>(std::strlen(token))); }
 
 double parse_real(const char* token, std::int32_t length) {
-  const char* end = token + length;
-  if (!LAGSCAN_REFERENCE_PATHS && reads_alike(token, end)) {
-    double value = 0.0;
-    // Overflow and underflow are errors to from_chars but values to strtod
-    // (an infinity, zero or the nearest subnormal), as is a lone point.
-    if (std::from_chars(token, end, value).ec == std::errc{}) return value;
-  }
+  double value = 0.0;
+  if (parse_plain_decimal(token, token + length, value) != nullptr) return value;
   return std::strtod(token, nullptr);
 }
 
