@@ -17,6 +17,7 @@
 //   step(s, x, b)    s + x * b[0..], a multiply and then an add
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -98,6 +99,7 @@ void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int6
   constexpr auto wide_lags = static_cast<std::int32_t>(wide_accs) * W::lags_per_acc;
   constexpr auto narrow_lags = static_cast<std::int32_t>(narrow_accs);
   constexpr std::size_t max_blocks = lags_per_pass / narrow_accs + 2;
+  assert(count <= lags_per_pass && first + count <= n && "a pass of lags that all overlap");
   if (count <= 0) return;
 
   alignas(64) double lanes[lags_per_pass * 4];
