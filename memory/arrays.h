@@ -4,24 +4,29 @@
 // with capacity c > 0 owns a block from block_storage::allocate_elements(c)
 // and frees it with that same c. Appending doubles the capacity from 8.
 // An array holds at most max_elements elements.
+//
+// The other two array kinds, heap_array and object_array, come with this
+// header too.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
+#include "memory/array_limits.h"
 #include "memory/block_storage.h"
+#include "memory/heap_array.h"
+#include "memory/object_array.h"
 
 namespace lagscan {
-
-[[noreturn]] void raise_array_too_large();
 
 template <class T>
 class growable_array {
   static_assert(sizeof(T) == 8, "growable_array holds 8-byte elements");
 
  public:
-  static constexpr std::int64_t max_elements = std::int64_t{1} << 30;
+  static constexpr std::int64_t max_elements = max_array_elements;
 
   growable_array() noexcept = default;
   growable_array(const growable_array&) = delete;
@@ -50,10 +55,19 @@ class growable_array {
       return;
     }
     if (n == capacity) return;
-    replace_block(rounded, keep ? std::min<std::int64_t>(n, count) : 0);
+    // What lies between count and capacity is kept too: a caller may have
+    // written there before setting count.
+    replace_block(rounded, keep ? std::min<std::int64_t>(n, capacity) : 0);
   }
 
-  // Frees the block and leaves the array empty.
+  // For an array of pointers to real_array headers (16-byte blocks from
+  // block_storage): releases each array and its header, first to last,
+  // skipping nulls, then the own storage.
+  void destroy_owned() noexcept
+    requires std::is_pointer_v<T>;
+
+  // Frees the block and leaves the array empty (null, 0, 0), so that a
+  // second release, by the destructor after an explicit one, frees nothing.
   void release_storage() noexcept {
     if (capacity != 0) block_storage::free_elements(buffer, static_cast<std::uint64_t>(capacity));
     buffer = nullptr;
@@ -97,5 +111,21 @@ class growable_array {
 
 using real_array = growable_array<double>;
 using pointer_array = growable_array<void*>;
+
+inline constexpr std::uint64_t real_array_header_bytes = 16;
+static_assert(sizeof(real_array) == real_array_header_bytes, "a real_array header fills one 16-byte pool block");
+
+template <class T>
+void growable_array<T>::destroy_owned() noexcept
+  requires std::is_pointer_v<T>
+{
+  for (std::int32_t i = 0; i < count; ++i) {
+    auto* owned = static_cast<real_array*>(static_cast<void*>(buffer[i]));
+    if (owned == nullptr) continue;
+    owned->~real_array();
+    block_storage::free_bytes(owned, real_array_header_bytes);
+  }
+  release_storage();
+}
 
 }  // namespace lagscan

@@ -1,11 +1,23 @@
 #include "memory/block_storage.h"
 
+#include "memory/sanitizer.h"
 #include "memory/storage_sources.h"
 
 namespace lagscan::block_storage {
+namespace {
+
+std::uint64_t slot_bytes(int slot) { return slot == 0 ? 8 : element_bytes * static_cast<std::uint64_t>(slot); }
+
+// 8 * k, saturated: a count that was negative must reach the heap as a
+// request it refuses, not wrap to a small block.
+std::uint64_t element_bytes_of(std::uint64_t k) {
+  return k > UINT64_MAX / element_bytes ? UINT64_MAX : k * element_bytes;
+}
+
+}  // namespace
 
 counters& thread_counters() noexcept {
-  thread_local counters c{};
+  thread_local constinit counters c{};
   return c;
 }
 
@@ -15,6 +27,7 @@ void* allocate_bytes(std::uint64_t n) {
   if (n <= largest_pooled_bytes) {
     int slot = slot_for_bytes(n);
     void* p = storage_sources::pool_allocate(slot);
+    sanitizer::expose_prefix(p, n, slot_bytes(slot));
     ++c.pool_takes[slot];
     return p;
   }
@@ -38,10 +51,7 @@ void free_bytes(void* p, std::uint64_t n) noexcept {
 void* allocate_elements(std::uint64_t k) {
   if (k <= largest_pooled_elements) return allocate_bytes(k * element_bytes);
   storage_sources::ensure_pools();
-  // 8 * k may wrap for counts that were negative; saturate so the heap
-  // refuses the request instead of serving a small block.
-  std::uint64_t bytes = k > UINT64_MAX / element_bytes ? UINT64_MAX : k * element_bytes;
-  void* p = storage_sources::heap_allocate(bytes);
+  void* p = storage_sources::heap_allocate(element_bytes_of(k));
   ++thread_counters().heap_takes;
   return p;
 }
@@ -57,14 +67,14 @@ void free_elements(void* p, std::uint64_t k) noexcept {
 
 std::uint64_t round_bytes(std::uint64_t n) {
   storage_sources::ensure_pools();
-  return n <= largest_pooled_bytes ? n : class_size(n);
+  if (n <= largest_pooled_bytes) return n;
+  return heap_3::class_size(heap_3::class_of(n));
 }
 
 std::uint64_t round_elements(std::uint64_t k) {
   storage_sources::ensure_pools();
   if (k <= largest_pooled_elements) return k;
-  if (k > (UINT64_MAX >> 4)) return UINT64_MAX;
-  return class_size(k * element_bytes) / element_bytes;
+  return heap_3::class_size(heap_3::class_of(element_bytes_of(k))) / element_bytes;
 }
 
 }  // namespace lagscan::block_storage

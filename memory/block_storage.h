@@ -3,9 +3,11 @@
 // ceil(n/8) (slot 0 for n = 0), larger to heap_3. Blocks carry no header, so
 // every block must be freed with the same size or count it was obtained
 // with; containers record that capacity for the purpose.
+//
+// In the sanitizer build a pooled block is addressable for the n bytes asked
+// for only, not for the slack of its slot.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 
 namespace lagscan::block_storage {
@@ -19,20 +21,14 @@ constexpr int slot_for_bytes(std::uint64_t n) {
   return n == 0 ? 0 : static_cast<int>((n - 1) / 8 + 1);
 }
 
-// Smallest power of two >= n, n >= 1 (heap_3's class size for n).
-// Sizes beyond 2^63 have no power of two and answer UINT64_MAX.
-constexpr std::uint64_t class_size(std::uint64_t n) {
-  if (n <= 2) return 2;
-  if (n > (std::uint64_t{1} << 63)) return UINT64_MAX;
-  return std::bit_ceil(n);
-}
-
 void* allocate_bytes(std::uint64_t n);
 void free_bytes(void* p, std::uint64_t n) noexcept;
 void* allocate_elements(std::uint64_t k);
 void free_elements(void* p, std::uint64_t k) noexcept;
 
-// The capacity a container records for a request of n bytes / k elements.
+// The capacity a container records for a request of n bytes / k elements:
+// the request itself when it is pooled, else heap_3's class size. Beyond
+// heap_3's largest class they raise platform::out_of_storage.
 std::uint64_t round_bytes(std::uint64_t n);
 std::uint64_t round_elements(std::uint64_t k);
 

@@ -17,6 +17,13 @@ namespace lagscan::platform {
 // fopen with the separator and read-only rules above; null on failure.
 std::FILE* open_file(const char* path, const char* mode);
 
+// For tests: from now on open_file(path, ...) opens replacement instead, so
+// that files with fixed names (the heap log) can be sent somewhere harmless.
+// Compared as given, before separators are mapped; one redirection at a
+// time, set before the file is opened; a null replacement ends it. Both
+// texts must outlive the redirection.
+void redirect_for_tests(const char* path, const char* replacement) noexcept;
+
 // Size in bytes of the file at path, or -1 when it cannot be queried.
 std::int64_t file_size(const char* path);
 

@@ -1,0 +1,50 @@
+#include "platform/process_heap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace lagscan::platform {
+namespace {
+
+class exact_block_size : public ::testing::TestWithParam<std::uint64_t> {};
+
+// The system allocator's usable size may be larger than asked; heap_3
+// derives a block's class from this answer, so it must be the exact request.
+TEST_P(exact_block_size, is_answered_for_every_block_and_the_block_is_16_aligned_and_usable) {
+  std::uint64_t n = GetParam();
+  void* p = heap_allocate(n);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(heap_block_size(p), n);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+  std::memset(p, 0xA5, static_cast<std::size_t>(n));
+  heap_release(p);
+}
+
+INSTANTIATE_TEST_SUITE_P(sizes, exact_block_size,
+                         ::testing::Values(0u, 1u, 2u, 15u, 16u, 17u, 24u, 1000u, 4096u, 100000u, 1u << 20));
+
+TEST(process_heap, counts_the_calls_of_the_calling_thread) {
+  heap_calls before = thread_heap_calls();
+  void* p = heap_allocate(64);
+  heap_release(p);
+  heap_release(nullptr);  // ignored, and not counted
+  EXPECT_EQ(thread_heap_calls().allocations, before.allocations + 1);
+  EXPECT_EQ(thread_heap_calls().releases, before.releases + 1);
+}
+
+TEST(process_heap, exhaustion_throws_out_of_storage_which_is_a_bad_alloc_and_never_answers_null) {
+  for (std::uint64_t n : {largest_request + 1, UINT64_MAX - 8, UINT64_MAX}) {
+    EXPECT_THROW(heap_allocate(n), out_of_storage) << n;
+  }
+  try {
+    heap_allocate(UINT64_MAX);
+  } catch (const std::bad_alloc& e) {
+    EXPECT_STREQ(e.what(), "out of storage");
+  }
+}
+
+}  // namespace
+}  // namespace lagscan::platform
