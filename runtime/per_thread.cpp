@@ -2,33 +2,87 @@
 
 #include <omp.h>
 
+#include <cstdlib>
+
+#include "runtime/never_destroyed.h"
+#include "runtime/startup.h"
+
 namespace lagscan {
 namespace {
 
-struct scratch {
-  text_buffer format{text_buffer::raw};
-  string_out token;
-  char char_cell[2] = {0, 0};
-  char separator_cell[2] = {0, 0};
-};
+constinit never_destroyed<heap_array<char_pair>> char_cell_array;
+constinit never_destroyed<object_array<text_buffer>> format_buffer_array;
+constinit never_destroyed<object_array<string_out>> token_buffer_array;
+constinit never_destroyed<heap_array<char_pair>> separator_cell_array;
 
-scratch& thread_scratch() {
-  static const int threads = omp_get_max_threads();
-  static scratch* all = new scratch[static_cast<unsigned>(threads)];
-  return all[omp_get_thread_num()];
+[[noreturn, gnu::noinline]] void raise_no_scratch() { raise_error("No per-thread scratch"); }
+
+// The calling thread's index into an array of count elements.
+std::int32_t own_index(std::int32_t count) {
+  std::int32_t t = omp_get_thread_num();
+  if (t >= count) [[unlikely]] raise_no_scratch();
+  return t;
+}
+
+void make_cells(heap_array<char_pair>& cells, std::int32_t n) {
+  cells.resize(n);
+  for (std::int32_t i = 0; i < cells.count; ++i) cells.buffer[i].text[1] = '\0';
+}
+
+void release_cells(heap_array<char_pair>& cells) noexcept { cells.resize(0); }
+
+// Made on the first call, under the thread-safe initialisation of
+// function-local statics, so concurrent first callers wait for one thread to
+// make it. Made during the thread-count probe it has the runtime's own
+// maximum of cells; after the count is settled, one.
+bool make_separator_cells() {
+  make_cells(separator_cell_array.get(), omp_get_max_threads());
+  std::atexit([] {
+    release_separator_cells();
+    note_released("separator_cells");
+  });
+  return true;
 }
 
 }  // namespace
 
-text_buffer& format_buffer() { return thread_scratch().format; }
-string_out& token_buffer() { return thread_scratch().token; }
+heap_array<char_pair>& char_cells() { return char_cell_array.get(); }
+object_array<text_buffer>& format_buffers() { return format_buffer_array.get(); }
+object_array<string_out>& token_buffers() { return token_buffer_array.get(); }
+heap_array<char_pair>& separator_cells() { return separator_cell_array.get(); }
 
-const char* char_cell(char c) {
-  char* cell = thread_scratch().char_cell;
-  cell[0] = c;
-  return cell;
+text_buffer& format_buffer() {
+  object_array<text_buffer>& buffers = format_buffers();
+  return buffers.buffer[own_index(buffers.count)];
 }
 
-char* separator_cell() { return thread_scratch().separator_cell; }
+string_out& token_buffer() {
+  object_array<string_out>& buffers = token_buffers();
+  return buffers.buffer[own_index(buffers.count)];
+}
+
+const char* char_cell(char c) {
+  heap_array<char_pair>& cells = char_cells();
+  char_pair& cell = cells.buffer[own_index(cells.count)];
+  cell.text[0] = c;
+  return cell.text;
+}
+
+char* separator_cell() {
+  [[maybe_unused]] static const bool made = make_separator_cells();
+  heap_array<char_pair>& cells = separator_cells();
+  return cells.buffer[own_index(cells.count)].text;
+}
+
+void make_char_cells(std::int32_t n) { make_cells(char_cell_array.get(), n); }
+
+void make_format_buffers(std::int32_t n) { format_buffer_array.get().resize(n); }
+
+void make_token_buffers(std::int32_t n) { token_buffer_array.get().construct(n); }
+
+void release_char_cells() noexcept { release_cells(char_cell_array.get()); }
+void release_format_buffers() noexcept { format_buffer_array.get().destroy(); }
+void release_token_buffers() noexcept { token_buffer_array.get().destroy(); }
+void release_separator_cells() noexcept { release_cells(separator_cell_array.get()); }
 
 }  // namespace lagscan

@@ -1,23 +1,59 @@
 // Per-thread scratch: each thread works in the element at its own OpenMP
 // thread number, so formatting, single-character writes, separators and
-// tokens need no lock. The arrays are made at start-up and never resized.
+// tokens need no lock.
+//
+//   array            element      elements                          made
+//   char_cells       char_pair    omp_get_max_threads() at start-up  step S1
+//   format_buffers   text_buffer  max_num_threads(), raw             step S2
+//   token_buffers    string_out   max_num_threads(), 128-byte text   step S3
+//   separator_cells  char_pair    omp_get_max_threads() when made    first separator_cell()
+//
+// A cell's second byte stays NUL, so a cell is always a text of at most one
+// character. The arrays are never resized after they are made; start-up
+// (runtime/startup.cpp) makes them and registers their release at exit.
 #pragma once
 
 #include <cstdint>
 
+#include "memory/heap_array.h"
+#include "memory/object_array.h"
 #include "memory/text_buffer.h"
 #include "streams/except_3.h"
 
 namespace lagscan {
 
-// The calling thread's buffer for formatted numbers.
+// A one-character text: text[0] receives the character, text[1] stays NUL.
+struct char_pair {
+  char text[2];
+};
+static_assert(sizeof(char_pair) == 2);
+
+heap_array<char_pair>& char_cells();
+object_array<text_buffer>& format_buffers();
+object_array<string_out>& token_buffers();
+// As it is: empty until the first separator_cell().
+heap_array<char_pair>& separator_cells();
+
+// The calling thread's element. A thread without one (start-up could not make
+// the array, or the thread number is not below its count) gets the error
+// " No per-thread scratch".
 text_buffer& format_buffer();
-// The calling thread's token text for the cursor's next_token.
 string_out& token_buffer();
 // A one-character text holding c in the calling thread's cell, valid until
 // the same thread asks again; c = NUL gives the empty text.
 const char* char_cell(char c);
-// The calling thread's two-byte separator cell (second byte NUL).
+// The calling thread's separator cell; the first call in the process makes
+// separator_cells and registers its release at exit.
 char* separator_cell();
+
+// The steps that make the arrays and the exit work that releases them. A
+// step that fails leaves its array empty and raises.
+void make_char_cells(std::int32_t n);
+void make_format_buffers(std::int32_t n);
+void make_token_buffers(std::int32_t n);
+void release_char_cells() noexcept;
+void release_format_buffers() noexcept;
+void release_token_buffers() noexcept;
+void release_separator_cells() noexcept;
 
 }  // namespace lagscan

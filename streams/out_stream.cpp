@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/format.h"
+#include "runtime/never_destroyed.h"
 #include "runtime/per_thread.h"
 
 namespace lagscan {
@@ -60,10 +61,14 @@ void file_out::write_char(char c) { std::fputc(static_cast<unsigned char>(c), ha
 
 void file_out::write_cstr(const char* text) { std::fputs(text, handle); }
 
-out_stream_stack& output_stack() {
-  static constinit out_stream_stack stack;
-  return stack;
-}
+namespace {
+// Released only by the exit work that start-up registers.
+constinit never_destroyed<out_stream_stack> stack;
+}  // namespace
+
+out_stream_stack& output_stack() { return stack.get(); }
+
+void release_output_stack() noexcept { stack.get().release_storage(); }
 
 out_stream& current_out() {
   out_stream_stack& stack = output_stack();

@@ -56,6 +56,8 @@ class file_out : public file_base, public out_stream {
 // Streams pushed over the console; nothing pushes one yet.
 using out_stream_stack = growable_array<out_stream*>;
 out_stream_stack& output_stack();
+// Exit work: frees the stack's storage.
+void release_output_stack() noexcept;
 
 // The top of output_stack, or console_out over standard output.
 out_stream& current_out();
