@@ -223,6 +223,11 @@ void read_numbers(real_array& values, const char* path) {
   const auto bound = static_cast<std::uint8_t>(delimiters.end_of_members());
   const char* text_end = in.content.text.buffer + in.content.text.size();
   const char* p = past_spaces(in.text + in.position, spaces);
+  if (*p == '\0') return;
+  // next_token takes the calling thread's token buffer for every y, and a
+  // thread without one raises at the first pair: so the buffer is taken
+  // here, even though plain numbers are then read where they stand.
+  string_out& token = token_buffer();
   while (*p != '\0') {
     p = token_end(past_spaces(p, spaces), text_end, delimiters, bound);  // the x of the pair is never looked at
     const char* start = past_spaces(p, spaces);
@@ -234,7 +239,6 @@ void read_numbers(real_array& values, const char* path) {
     if (p == nullptr || !delimiters.contains(*p)) {
       p = token_end(start, text_end, delimiters, bound);
       auto n = static_cast<std::int32_t>(p - start);
-      string_out& token = token_buffer();
       set_token(token.text, start, n);
       value = parse_real(token.text.buffer, n);
     }
