@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/lag_kernels.h"
+
 namespace lagscan {
 
 void make_triangle_window(real_array& w) {
@@ -39,6 +41,10 @@ double ordered_dot(const double* x, const double* y, std::int64_t n) {
 }  // namespace
 
 double lag_product_sum(const real_array& w, const real_array& x, const real_array& y) {
+  return lag_product_sum_on(chosen_lag_path(), w, x, y);
+}
+
+double lag_product_sum_reference(const real_array& w, const real_array& x, const real_array& y) {
   std::int64_t h = w.count >> 1;
   std::int64_t n = x.count;
   double total = 0.0;

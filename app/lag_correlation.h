@@ -24,8 +24,13 @@ namespace lagscan {
 // 1, 2, ..., h+1, ..., 2, 1. count(W) must be odd and at least 1.
 void make_triangle_window(real_array& w);
 
-// C(W; X, Y); Y must hold at least count(X) elements.
+// C(W; X, Y); Y must hold at least count(X) elements. Takes the fastest
+// path of lag_kernels.h.
 double lag_product_sum(const real_array& w, const real_array& x, const real_array& y);
+
+// C(W; X, Y) one lag at a time, exactly as the order above reads: the
+// reference that every faster path must match to the bit.
+double lag_product_sum_reference(const real_array& w, const real_array& x, const real_array& y);
 
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b);
 

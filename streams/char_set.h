@@ -16,6 +16,14 @@ class char_set {
     auto u = static_cast<unsigned char>(c);
     return (bits[u >> 3] & (0x80u >> (u & 7u))) != 0;
   }
+  // One past the largest member, 0 for the empty set: no byte from here on
+  // is a member. At most 0x80.
+  constexpr unsigned end_of_members() const {
+    for (unsigned c = 0x80; c > 0; --c) {
+      if (contains(static_cast<char>(c - 1))) return c;
+    }
+    return 0;
+  }
 
  private:
   constexpr void add(unsigned char c) {

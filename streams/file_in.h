@@ -4,6 +4,10 @@
 // Data files: tokens separated by space, TAB, CR, LF (NUL reads as space);
 // ' starts a comment to the end of the line; /* ... */ comments nest.
 // Tokens pair up as x y; read_numbers keeps the y of each pair.
+//
+// A file is loaded with one size query and one read; cleaning, comment
+// removal and read_numbers' tokenising then work in place on that text,
+// sixteen bytes at a time where they can.
 #pragma once
 
 #include <cstdint>

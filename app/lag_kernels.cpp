@@ -1,0 +1,86 @@
+#include "app/lag_kernels.h"
+
+#include "app/lag_correlation.h"
+#include "app/shifted_sums.h"
+
+#ifndef LAGSCAN_REFERENCE_PATHS
+#define LAGSCAN_REFERENCE_PATHS 0
+#endif
+
+namespace lagscan {
+namespace {
+
+std::int64_t smaller(std::int64_t p, std::int64_t q) { return p < q ? p : q; }
+
+// Lag m pairs x[i] with y[i + m] from i = max(0, -m), so the lane of a
+// product is counted from the first index of the sequence that starts later:
+// for m >= 0 the sum is shifted_sums(x, y) at d = m, for m < 0 it is
+// shifted_sums(y, x) at d = -m (the same products, each x * y = y * x).
+// The weighted lag sums are added to the total in ascending m.
+double lag_product_sum_with(shifted_sums_fn shifted_sums, const real_array& w, const real_array& x,
+                            const real_array& y) {
+  std::int64_t h = w.count >> 1;
+  std::int64_t n = x.count;
+  std::int64_t reach = smaller(h, n - 1);  // the farthest lag that overlaps
+  const double* weight = w.buffer + h;     // weight[m] for -h <= m <= h
+  double sums[lags_per_pass];
+  double total = 0.0;
+  for (std::int64_t m = -reach; m < 0;) {
+    auto count = static_cast<std::int32_t>(smaller(lags_per_pass, -m));
+    std::int64_t nearest = -(m + count - 1);  // sums[j] is lag -(nearest + j)
+    shifted_sums(y.buffer, x.buffer, n, nearest, count, sums);
+    for (std::int32_t j = count - 1; j >= 0; --j, ++m) total += sums[j] * weight[m];
+  }
+  for (std::int64_t m = 0; m <= reach;) {
+    auto count = static_cast<std::int32_t>(smaller(lags_per_pass, reach - m + 1));
+    shifted_sums(x.buffer, y.buffer, n, m, count, sums);
+    for (std::int32_t j = 0; j < count; ++j, ++m) total += sums[j] * weight[m];
+  }
+  return total;
+}
+
+}  // namespace
+
+const char* lag_path_name(lag_path path) {
+  switch (path) {
+    case lag_path::reference: return "reference";
+    case lag_path::sse2: return "sse2";
+    case lag_path::avx2: return "avx2";
+    case lag_path::avx512: return "avx512";
+  }
+  return "?";
+}
+
+bool lag_path_available(lag_path path) {
+  switch (path) {
+    case lag_path::reference:
+    case lag_path::sse2: return true;
+    // The checks include the OS's saving of the wider registers.
+    case lag_path::avx2: return __builtin_cpu_supports("avx2") != 0;
+    case lag_path::avx512: return __builtin_cpu_supports("avx512f") != 0;
+  }
+  return false;
+}
+
+lag_path chosen_lag_path() {
+  if (LAGSCAN_REFERENCE_PATHS) return lag_path::reference;
+  static const lag_path fastest = [] {
+    for (lag_path path : {lag_path::avx512, lag_path::avx2}) {
+      if (lag_path_available(path)) return path;
+    }
+    return lag_path::sse2;
+  }();
+  return fastest;
+}
+
+double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y) {
+  switch (path) {
+    case lag_path::reference: break;
+    case lag_path::sse2: return lag_product_sum_with(&shifted_sums_sse2, w, x, y);
+    case lag_path::avx2: return lag_product_sum_with(&shifted_sums_avx2, w, x, y);
+    case lag_path::avx512: return lag_product_sum_with(&shifted_sums_avx512, w, x, y);
+  }
+  return lag_product_sum_reference(w, x, y);
+}
+
+}  // namespace lagscan

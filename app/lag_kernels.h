@@ -1,0 +1,34 @@
+// The ways of computing C(W; X, Y) of lag_correlation.h. Every path gives
+// the bits of the reference order; they differ only in speed.
+#pragma once
+
+#include "memory/arrays.h"
+
+namespace lagscan {
+
+enum class lag_path {
+  reference,  // the plain loop over lags, one lag at a time
+  sse2,       // several lags per pass on 128-bit vectors, any x86-64 CPU
+  avx2,       // 256-bit vectors
+  avx512,     // 512-bit vectors
+};
+
+inline constexpr lag_path all_lag_paths[] = {lag_path::reference, lag_path::sse2, lag_path::avx2, lag_path::avx512};
+
+const char* lag_path_name(lag_path path);
+
+// Whether this CPU and OS can run the path.
+bool lag_path_available(lag_path path);
+
+// The path lag_product_sum takes: the fastest available one, or the
+// reference in a build configured with LAGSCAN_REFERENCE_PATHS for
+// comparisons.
+lag_path chosen_lag_path();
+
+// C(W; X, Y) on the given path, which must be available. Lags that do not
+// overlap are skipped, so W must hold finite non-negative weights (as
+// make_triangle_window makes them): each skipped lag would add +0.0 to a
+// total that is never -0.0.
+double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y);
+
+}  // namespace lagscan

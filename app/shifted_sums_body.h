@@ -1,0 +1,153 @@
+// The body shared by the shifted_sums_<isa>.cpp sources. Each source defines
+// its vector operations and instantiates shifted_sums_of with them.
+//
+// Everything here sits in an unnamed namespace and calls no inline function
+// of the standard library: each source is compiled for its own instruction
+// set, and an inline function with external linkage could be merged by the
+// linker with a copy built for a wider set, which would then run on CPUs
+// without it. (tests/app/check_kernel_objects guards this.)
+//
+// A vector operations type V provides:
+//   acc, xs          the partial sums p0..p3 of V::lags_per_acc lags, and
+//                    four consecutive values of a laid out to match them
+//   first_lag(g)     the first lag of accumulator g in a block; with two lags
+//                    per accumulator the second is first_lag(g) + 4
+//   load, store      accumulator g from and to the lane table (4 per lag)
+//   load_x(a)        a[0..3]
+//   step(s, x, b)    s + x * b[0..], a multiply and then an add
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "app/shifted_sums.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+namespace lagscan {
+namespace {
+
+// Elements of a and b that every block of a pass sweeps before the next
+// chunk: small enough for both to stay in the first-level cache, so that a
+// pass reads the sequences from memory once instead of once per block.
+constexpr std::int64_t chunk_elements = 512;
+
+using sweep_fn = void (*)(const double* a, const double* b, std::int64_t k_begin, std::int64_t k_end,
+                          double* lanes);
+
+// Adds the products for k_begin <= k < k_end (multiples of four) to the
+// partial sums of the block's lags, whose rows start at lanes; b points at
+// the block's first lag.
+template <class V, std::size_t G>
+void sweep_block(const double* a, const double* b, std::int64_t k_begin, std::int64_t k_end,
+                 double* lanes) {
+  typename V::acc acc[G];
+#pragma GCC unroll 32
+  for (std::size_t g = 0; g < G; ++g) acc[g] = V::load(lanes, g);
+  for (std::int64_t k = k_begin; k < k_end; k += 4) {
+    typename V::xs x = V::load_x(a + k);
+#pragma GCC unroll 32
+    for (std::size_t g = 0; g < G; ++g) acc[g] = V::step(acc[g], x, b + k + V::first_lag(g));
+  }
+#pragma GCC unroll 32
+  for (std::size_t g = 0; g < G; ++g) V::store(lanes, g, acc[g]);
+}
+
+// sweep_block<V, count> for count = 1 .. sizeof...(g).
+template <class V, std::size_t... g>
+sweep_fn sweep_for(std::int32_t count, std::index_sequence<g...>) {
+  static constexpr sweep_fn by_count[] = {&sweep_block<V, g + 1>...};
+  return by_count[count - 1];
+}
+
+// Completes one lag of length products from its partial sums p after step
+// k: the groups of four its block did not share, the combination, then the
+// rest one by one. These are the operations each vector lane performs, in
+// the same order, so the lanes and this tail agree to the bit.
+double finish_lag(const double* p, const double* a, const double* b, std::int64_t k, std::int64_t length) {
+  double p0 = p[0], p1 = p[1], p2 = p[2], p3 = p[3];
+  for (; k + 4 <= length; k += 4) {
+    p0 += a[k] * b[k];
+    p1 += a[k + 1] * b[k + 1];
+    p2 += a[k + 2] * b[k + 2];
+    p3 += a[k + 3] * b[k + 3];
+  }
+  double sum = (p0 + p2) + (p1 + p3);
+  for (; k < length; ++k) sum += a[k] * b[k];
+  return sum;
+}
+
+// A run of lags swept together; k_end is where the shortest of them runs out
+// of whole groups of four.
+struct lag_block {
+  sweep_fn sweep;
+  std::int32_t first;
+  std::int32_t lags;
+  std::int64_t k_end;
+};
+
+// The shifted sums in blocks of wide_accs accumulators of W, then blocks of
+// narrow_accs of N (one lag each) and one smaller block of N for the rest.
+template <class W, std::size_t wide_accs, class N, std::size_t narrow_accs>
+void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
+                     double* sums) {
+  static_assert(N::lags_per_acc == 1, "the last lags need one accumulator each");
+  constexpr auto wide_lags = static_cast<std::int32_t>(wide_accs) * W::lags_per_acc;
+  constexpr auto narrow_lags = static_cast<std::int32_t>(narrow_accs);
+  constexpr std::size_t max_blocks = lags_per_pass / narrow_accs + 2;
+  assert(count <= lags_per_pass && first + count <= n && "a pass of lags that all overlap");
+  if (count <= 0) return;
+
+  alignas(64) double lanes[lags_per_pass * 4];
+  for (std::int32_t i = 0; i < count * 4; ++i) lanes[i] = 0.0;
+
+  lag_block blocks[max_blocks];
+  int block_count = 0;
+  std::int32_t next = 0;
+  auto add_block = [&](sweep_fn sweep, std::int32_t lags) {
+    std::int64_t shortest = n - (first + next + lags - 1);
+    blocks[block_count++] = {sweep, next, lags, shortest - shortest % 4};
+    next += lags;
+  };
+  while (count - next >= wide_lags) add_block(&sweep_block<W, wide_accs>, wide_lags);
+  while (count - next >= narrow_lags) add_block(&sweep_block<N, narrow_accs>, narrow_lags);
+  if (count > next) {
+    add_block(sweep_for<N>(count - next, std::make_index_sequence<narrow_accs - 1>()), count - next);
+  }
+
+  // Blocks come in increasing lag order, so their k_end never rises.
+  for (std::int64_t k0 = 0; k0 < blocks[0].k_end; k0 += chunk_elements) {
+    for (int i = 0; i < block_count && k0 < blocks[i].k_end; ++i) {
+      const lag_block& block = blocks[i];
+      std::int64_t k1 = k0 + chunk_elements < block.k_end ? k0 + chunk_elements : block.k_end;
+      block.sweep(a, b + first + block.first, k0, k1, lanes + 4 * block.first);
+    }
+  }
+  for (int i = 0; i < block_count; ++i) {
+    const lag_block& block = blocks[i];
+    for (std::int32_t j = block.first; j < block.first + block.lags; ++j) {
+      sums[j] = finish_lag(lanes + 4 * j, a, b + first + j, block.k_end, n - first - j);
+    }
+  }
+}
+
+#if defined(__AVX2__)
+// One lag per 256-bit register: lanes p0..p3.
+struct avx2_lanes {
+  using acc = __m256d;
+  using xs = __m256d;
+  static constexpr std::int32_t lags_per_acc = 1;
+  static constexpr std::size_t first_lag(std::size_t g) { return g; }
+  static acc load(const double* lanes, std::size_t g) { return _mm256_load_pd(lanes + 4 * g); }
+  static void store(double* lanes, std::size_t g, acc s) { _mm256_store_pd(lanes + 4 * g, s); }
+  static xs load_x(const double* a) { return _mm256_loadu_pd(a); }
+  static acc step(acc s, xs x, const double* b) { return _mm256_add_pd(s, _mm256_mul_pd(x, _mm256_loadu_pd(b))); }
+};
+#endif
+
+}  // namespace
+}  // namespace lagscan

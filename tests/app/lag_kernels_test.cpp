@@ -1,0 +1,239 @@
+// Every fast lag path against the reference order, bit for bit.
+//
+// Results are compared as bit patterns, except that two NaNs count as equal
+// whatever their sign and payload: when both operands of an addition or a
+// multiplication are NaN, the machine keeps the payload of the one that comes
+// first in the instruction, and C++ lets the compiler swap the operands of
+// these commutative operations, so not even the reference pins the payload.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/lag_correlation.h"
+#include "app/lag_kernels.h"
+#include "app/shifted_sums.h"
+
+namespace lagscan {
+namespace {
+
+#if defined(LAGSCAN_SANITIZE)
+constexpr bool sanitized = true;  // instrumented code runs many times slower
+#else
+constexpr bool sanitized = false;
+#endif
+
+constexpr std::int64_t longest = 300;
+
+std::string hex_text(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%a", v);
+  return text;
+}
+
+::testing::AssertionResult same_bits(double expected, double got) {
+  if (std::isnan(expected) && std::isnan(got)) return ::testing::AssertionSuccess();
+  if (std::bit_cast<std::uint64_t>(expected) == std::bit_cast<std::uint64_t>(got)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "expected " << hex_text(expected) << ", got " << hex_text(got);
+}
+
+// What the values of a sequence are drawn from. Each kind is a separate run,
+// since a single infinity or NaN would hide every other difference in the
+// sums it reaches.
+enum class value_kind {
+  mixed,     // both signs, magnitudes over 2^-40 .. 2^40: rounding shows the order
+  specials,  // mixed, with a few infinities, NaNs and signed zeros among them
+  tiny,      // subnormals and signed zeros: products underflow to +0 or -0
+  huge,      // near the top of the range: products and sums overflow
+};
+
+constexpr value_kind all_kinds[] = {value_kind::mixed, value_kind::specials, value_kind::tiny, value_kind::huge};
+
+const char* kind_name(value_kind kind) {
+  switch (kind) {
+    case value_kind::mixed: return "mixed";
+    case value_kind::specials: return "specials";
+    case value_kind::tiny: return "tiny";
+    case value_kind::huge: return "huge";
+  }
+  return "?";
+}
+
+double draw(value_kind kind, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-40, 40);
+  std::uniform_int_distribution<int> percent(0, 99);
+  switch (kind) {
+    case value_kind::mixed: return std::ldexp(unit(rng), exponent(rng));
+    case value_kind::specials: {
+      int p = percent(rng);
+      if (p == 0) return (rng() & 1) != 0 ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
+      if (p == 1) return std::bit_cast<double>(0x7FF8000000000000u | (rng() & 0x8007FFFFFFFFFFFFu));  // NaN, any sign and payload
+      if (p < 6) return (rng() & 1) != 0 ? 0.0 : -0.0;
+      return std::ldexp(unit(rng), exponent(rng));
+    }
+    case value_kind::tiny: {
+      if (percent(rng) < 20) return (rng() & 1) != 0 ? 0.0 : -0.0;
+      return std::bit_cast<double>(rng() & 0x800FFFFFFFFFFFFFu);  // exponent field 0
+    }
+    case value_kind::huge: return std::ldexp(unit(rng), 1000 + exponent(rng) / 4);
+  }
+  return 0.0;
+}
+
+void fill_random(real_array& a, std::int64_t n, value_kind kind, std::mt19937_64& rng) {
+  a.count = 0;
+  for (std::int64_t i = 0; i < n; ++i) a.append(draw(kind, rng));
+}
+
+void make_window(real_array& w, std::int32_t s) {
+  w.reserve(s, false);
+  w.count = s;
+  make_triangle_window(w);
+}
+
+// The lengths to try: all up to longest, so that every number of whole
+// groups of four and every tail occurs for every lag; under a sanitizer all
+// short ones and a sample of the rest.
+std::vector<std::int64_t> lengths_to_try(std::mt19937_64& rng) {
+  std::vector<std::int64_t> lengths;
+  for (std::int64_t n = 0; n <= longest; ++n) {
+    if (!sanitized || n <= 40 || rng() % 4 == 0) lengths.push_back(n);
+  }
+  return lengths;
+}
+
+// Window widths from 1 to past 2n - 1, where lags stop overlapping.
+std::vector<std::int32_t> widths_to_try(std::int64_t n, std::mt19937_64& rng) {
+  auto all_overlap = static_cast<std::int32_t>(2 * n - 1);
+  std::vector<std::int32_t> widths = {1, 3, 5, 7, 9, 15, 17, 33};
+  for (std::int32_t s : {all_overlap - 2, all_overlap, all_overlap + 2, all_overlap + 40}) {
+    if (s >= 1) widths.push_back(s);
+  }
+  widths.push_back(2 * static_cast<std::int32_t>(rng() % static_cast<std::uint64_t>(n + 2)) + 1);
+  return widths;
+}
+
+shifted_sums_fn shifted_sums_for(lag_path path) {
+  switch (path) {
+    case lag_path::sse2: return &shifted_sums_sse2;
+    case lag_path::avx2: return &shifted_sums_avx2;
+    case lag_path::avx512: return &shifted_sums_avx512;
+    case lag_path::reference: break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void PrintTo(lag_path path, std::ostream* os) { *os << lag_path_name(path); }
+
+namespace {
+
+class fast_path : public ::testing::TestWithParam<lag_path> {
+ protected:
+  void SetUp() override {
+    if (!lag_path_available(GetParam())) GTEST_SKIP() << "this CPU lacks " << lag_path_name(GetParam());
+  }
+};
+
+TEST_P(fast_path, weighted_sum_matches_the_reference_for_every_length_and_width) {
+  std::mt19937_64 rng(7);
+  real_array x, y, w;
+  for (std::int64_t n : lengths_to_try(rng)) {
+    for (value_kind kind : all_kinds) {
+      fill_random(x, n, kind, rng);
+      fill_random(y, n, kind, rng);
+      for (std::int32_t s : widths_to_try(n, rng)) {
+        make_window(w, s);
+        double expected = lag_product_sum_reference(w, x, y);
+        ASSERT_TRUE(same_bits(expected, lag_product_sum_on(GetParam(), w, x, y)))
+            << "n=" << n << " s=" << s << " values " << kind_name(kind);
+        ASSERT_TRUE(same_bits(lag_product_sum_reference(w, x, x), lag_product_sum_on(GetParam(), w, x, x)))
+            << "own sum, n=" << n << " s=" << s << " values " << kind_name(kind);
+      }
+    }
+  }
+}
+
+// The sum of one lag d alone, from the reference: the pairs a[k], b[k + d]
+// as a window of width 1 sees them (its weight 1 and the +0.0 it starts from
+// leave the lag sum unchanged, which is never -0.0).
+double reference_lag_sum(const real_array& a, const real_array& b, std::int64_t d, real_array& a_part,
+                         real_array& b_part) {
+  std::int64_t length = a.count - d;
+  a_part.count = 0;
+  b_part.count = 0;
+  for (std::int64_t k = 0; k < length; ++k) {
+    a_part.append(a[static_cast<std::int32_t>(k)]);
+    b_part.append(b[static_cast<std::int32_t>(k + d)]);
+  }
+  real_array one;
+  make_window(one, 1);
+  return lag_product_sum_reference(one, a_part, b_part);
+}
+
+TEST_P(fast_path, every_lag_sum_matches_the_reference_in_every_block_layout) {
+  shifted_sums_fn shifted_sums = shifted_sums_for(GetParam());
+  std::mt19937_64 rng(11);
+  real_array a, b, a_part, b_part;
+  std::vector<double> sums(lags_per_pass);
+  for (std::int64_t n : lengths_to_try(rng)) {
+    for (value_kind kind : {value_kind::mixed, value_kind::tiny}) {
+      fill_random(a, n, kind, rng);
+      fill_random(b, n, kind, rng);
+      std::vector<double> expected;
+      for (std::int64_t d = 0; d < n; ++d) expected.push_back(reference_lag_sum(a, b, d, a_part, b_part));
+      // Runs of random counts up to 40 (and one full pass at the longest
+      // length), so that every mix of wide, narrow and remainder blocks occurs.
+      for (std::int64_t first = 0; first < n;) {
+        auto count = static_cast<std::int32_t>(std::min<std::int64_t>({lags_per_pass, n - first, 1 + static_cast<std::int64_t>(rng() % 40)}));
+        if (n == longest && first == 0) count = lags_per_pass;
+        shifted_sums(a.buffer, b.buffer, n, first, count, sums.data());
+        for (std::int32_t j = 0; j < count; ++j) {
+          ASSERT_TRUE(same_bits(expected[static_cast<std::size_t>(first + j)], sums[static_cast<std::size_t>(j)]))
+              << "n=" << n << " lag " << first + j << " in a run of " << count << " from " << first << ", values "
+              << kind_name(kind);
+        }
+        first += count;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(paths, fast_path, ::testing::Values(lag_path::sse2, lag_path::avx2, lag_path::avx512),
+                         [](const auto& row) { return std::string(lag_path_name(row.param)); });
+
+TEST(lag_path, the_chosen_path_runs_on_this_cpu) {
+  EXPECT_TRUE(lag_path_available(chosen_lag_path())) << lag_path_name(chosen_lag_path());
+  EXPECT_TRUE(lag_path_available(lag_path::reference));
+  EXPECT_TRUE(lag_path_available(lag_path::sse2)) << "the x86-64 baseline";
+}
+
+// Skipped lags must add nothing: the total is built from +0.0 and can never
+// become -0.0, so an all-negative-zero input still gives +0.0.
+TEST(lag_path, lags_without_overlap_leave_a_zero_total_positive) {
+  real_array x, y, w;
+  for (int i = 0; i < 5; ++i) {
+    x.append(-0.0);
+    y.append(0.0);
+  }
+  make_window(w, 101);
+  for (lag_path path : all_lag_paths) {
+    if (!lag_path_available(path)) continue;
+    EXPECT_TRUE(same_bits(0.0, lag_product_sum_on(path, w, x, y))) << lag_path_name(path);
+  }
+}
+
+}  // namespace
+}  // namespace lagscan

@@ -1,0 +1,184 @@
+// The loader against a model that reads one character at a time, exactly as
+// the data format is described, on random files long enough that tokens,
+// comments, NULs and CRs fall on every offset of the sixteen-byte blocks the
+// loader reads.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "streams/except_3.h"
+#include "streams/file_in.h"
+#include "support/temp_dir.h"
+
+namespace lagscan {
+namespace {
+
+#if defined(LAGSCAN_SANITIZE)
+constexpr int cases = 150;  // instrumented code runs many times slower
+#else
+constexpr int cases = 1500;
+#endif
+
+// --- the model ---------------------------------------------------------------
+
+bool is_space(char c) { return c == ' ' || c == '\r' || c == '\t' || c == '\n'; }
+bool is_delimiter(char c) { return is_space(c) || c == '\0'; }
+
+void model_clean(std::string& t, bool keep_cr) {
+  for (char& c : t) {
+    if (c == '\0' || (!keep_cr && c == '\r')) c = ' ';
+  }
+}
+
+// False for an unclosed block comment.
+bool model_remove_comments(std::string& text) {
+  char* p = text.data();  // NUL-terminated by std::string
+  std::size_t i = 0;
+  while (p[i] != '\0') {
+    if (p[i] == '\'') {
+      while (p[i] != '\0' && p[i] != '\n') p[i++] = ' ';
+    } else if (p[i] == '/' && p[i + 1] == '*') {
+      p[i] = p[i + 1] = ' ';
+      i += 2;
+      int depth = 1;
+      while (depth > 0) {
+        if (p[i] == '\0' || p[i + 1] == '\0') return false;
+        if ((p[i] == '/' && p[i + 1] == '*') || (p[i] == '*' && p[i + 1] == '/')) {
+          depth += p[i] == '/' ? 1 : -1;
+          p[i] = p[i + 1] = ' ';
+          i += 2;
+        } else {
+          p[i++] = ' ';
+        }
+      }
+    } else {
+      ++i;
+    }
+  }
+  return true;
+}
+
+std::vector<double> model_read_numbers(const std::string& text) {
+  std::vector<double> values;
+  const char* p = text.c_str();
+  std::size_t i = 0;
+  auto skip_space = [&] {
+    while (is_space(p[i])) ++i;
+  };
+  auto skip_token = [&] {
+    while (!is_delimiter(p[i])) ++i;
+  };
+  skip_space();
+  while (p[i] != '\0') {
+    skip_space();
+    skip_token();
+    skip_space();
+    std::size_t start = i;
+    skip_token();
+    values.push_back(std::strtod(text.substr(start, i - start).c_str(), nullptr));
+    skip_space();
+  }
+  return values;
+}
+
+// --- random data files -------------------------------------------------------
+
+std::string random_token(std::mt19937_64& rng) {
+  char text[80];
+  switch (rng() % 8) {
+    case 0: std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(rng())); break;
+    case 1: std::snprintf(text, sizeof text, "%g", static_cast<double>(static_cast<std::int64_t>(rng() % 2001) - 1000) / 8); break;
+    case 2: std::snprintf(text, sizeof text, "%.40f", static_cast<double>(rng() % 1000)); break;  // longer than a block
+    case 3: {
+      static const char* const odd[] = {"1,5", "+4", "0x1p3", "inf", "-nan", ".", "-", "1e", "1.5e+", "abc", "\v7", "2\f3",
+                                        "*/", "/", "*", "1e400", "4e-320", "\xE9", "5/*x*/", "6'"};
+      return odd[rng() % (sizeof odd / sizeof odd[0])];
+    }
+    default: std::snprintf(text, sizeof text, "%.17g", std::ldexp(static_cast<double>(rng() % 1000000), static_cast<int>(rng() % 40) - 20)); break;
+  }
+  return text;
+}
+
+std::string random_gap(std::mt19937_64& rng) {
+  std::string gap;
+  switch (rng() % 16) {
+    case 0: gap += std::string(1, '\0'); break;
+    case 1: gap += " ' a remark /* not a block\n"; break;
+    case 2: gap += " /* a block\n /* nested */ ' still in it */ "; break;
+    case 3: gap += "\r"; break;
+    case 4: gap += std::string(rng() % 40, ' '); break;
+    default: break;
+  }
+  gap += rng() % 3 == 0 ? "\n" : rng() % 2 == 0 ? " " : "\t";
+  return gap;
+}
+
+std::string random_file(std::mt19937_64& rng) {
+  std::string text;
+  auto tokens = rng() % 40;
+  for (std::uint64_t k = 0; k < tokens; ++k) text += random_token(rng) + random_gap(rng);
+  if (rng() % 20 == 0) text += "/* never closed";
+  if (rng() % 20 == 0) text += "' ends without a line end";
+  return text;
+}
+
+// --- the comparison ----------------------------------------------------------
+
+::testing::AssertionResult same_values(const std::vector<double>& expected, const real_array& got) {
+  if (static_cast<std::size_t>(got.count) != expected.size()) {
+    return ::testing::AssertionFailure() << got.count << " values instead of " << expected.size();
+  }
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    double value = got[static_cast<std::int32_t>(k)];
+    if (std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(expected[k])) {
+      return ::testing::AssertionFailure() << "value " << k << " is " << value << " instead of " << expected[k];
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The loaded text, or "unclosed" when loading raised that error.
+std::string loaded_text(const std::string& path, std::int32_t flags) {
+  try {
+    file_in in(char_range::of(path.c_str()), flags);
+    return std::string(in.content.text.c_str(), static_cast<std::size_t>(in.content.text.size()));
+  } catch (except_3* e) {
+    std::string message = e->text.c_str();
+    release_error(e);
+    return message == " Unclosed comment block" ? "unclosed" : "error" + message;
+  }
+}
+
+TEST(loader, cleans_strips_and_reads_random_files_as_the_character_model_does) {
+  lagscan::testing::temp_dir dir;
+  std::mt19937_64 rng(17);
+  for (int c = 0; c < cases; ++c) {
+    std::string bytes = random_file(rng);
+    std::string path = dir.write("case.xy", bytes);
+
+    std::string kept = bytes;
+    model_clean(kept, true);
+    ASSERT_EQ(loaded_text(path, file_in::open_now | file_in::load_all | file_in::keep_cr), kept) << "case " << c;
+
+    std::string text = bytes;
+    model_clean(text, false);
+    bool closed = model_remove_comments(text);
+    const std::int32_t all = file_in::open_now | file_in::load_all | file_in::strip_comments;
+    ASSERT_EQ(loaded_text(path, all), closed ? text : "unclosed") << "case " << c;
+
+    real_array values;
+    if (!closed) continue;
+    read_numbers(values, path.c_str());
+    ASSERT_TRUE(same_values(model_read_numbers(text), values)) << "case " << c;
+  }
+}
+
+}  // namespace
+}  // namespace lagscan
