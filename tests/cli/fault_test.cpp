@@ -381,6 +381,11 @@ std::uint64_t available_memory() {
 // 3 * (2^30 - 1) lags, nearly all beyond the data.
 TEST_F(command, widest_window_prints_the_result_or_a_clear_message) {
   if (running_under_a_tool()) GTEST_SKIP() << "an 8 GiB window takes hours under " << run_under()[0];
+#if defined(LAGSCAN_SANITIZE)
+  // The sanitizer's shadow of 8 GiB beside the suite's other jobs can
+  // exhaust the machine; the optimised build runs the same case.
+  GTEST_SKIP() << "the widest window runs in the optimised build";
+#endif
   const std::int64_t s = (std::int64_t{1} << 30) - 1;
   // up.xy and down.xy hold integers, so every sum is exact in any order.
   const double a[] = {1, 2, 3};
