@@ -39,6 +39,13 @@ struct counters {
   std::uint64_t pool_returns[34];
   std::uint64_t heap_takes;
   std::uint64_t heap_returns;
+
+  // Blocks taken from either source and not yet returned.
+  std::uint64_t blocks_out() const {
+    std::uint64_t out = heap_takes - heap_returns;
+    for (int slot = 0; slot < 34; ++slot) out += pool_takes[slot] - pool_returns[slot];
+    return out;
+  }
 };
 counters& thread_counters() noexcept;
 

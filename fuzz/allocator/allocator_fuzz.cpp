@@ -91,12 +91,7 @@ std::int64_t blocks_in_use(const block_pool& pool) {
   return used;
 }
 
-std::uint64_t storage_blocks_out() {
-  const block_storage::counters& c = block_storage::thread_counters();
-  std::uint64_t out = c.heap_takes - c.heap_returns;
-  for (int i = 0; i < 34; ++i) out += c.pool_takes[i] - c.pool_returns[i];
-  return out;
-}
+std::uint64_t storage_blocks_out() { return block_storage::thread_counters().blocks_out(); }
 
 // Pools change only through their own takes and returns, so a step needs
 // only the pools it touched checked (bit s of `pools`).

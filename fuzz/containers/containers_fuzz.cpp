@@ -51,12 +51,7 @@ struct array_slot {
   std::vector<double> model;
 };
 
-std::uint64_t blocks_out() {
-  const block_storage::counters& c = block_storage::thread_counters();
-  std::uint64_t out = c.heap_takes - c.heap_returns;
-  for (int i = 0; i < 34; ++i) out += c.pool_takes[i] - c.pool_returns[i];
-  return out;
-}
+std::uint64_t blocks_out() { return block_storage::thread_counters().blocks_out(); }
 
 bool is_rounded_bytes(std::int64_t capacity) {
   return capacity > 0 && block_storage::round_bytes(static_cast<std::uint64_t>(capacity)) ==
