@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace lagscan::platform {
 namespace {
@@ -10,7 +14,11 @@ namespace {
 void write_all(const char* text) noexcept {
   std::size_t n = std::strlen(text);
   while (n > 0) {
+#ifdef _WIN32
+    int written = ::_write(2, text, static_cast<unsigned>(n));
+#else
     ssize_t written = ::write(STDERR_FILENO, text, n);
+#endif
     if (written <= 0) return;
     text += written;
     n -= static_cast<std::size_t>(written);

@@ -1,12 +1,15 @@
 // File-system services for the portable code. Nothing outside platform/
 // calls the C runtime's file system functions directly.
 //
-// Contract:
-//  - A path may use "\" as a directory separator; it is read as "/" here, in a
-//    private copy, so the caller's text is never changed.
-//  - A file whose permission bits grant nobody write access is read-only: an
-//    open for update or writing fails with EACCES, for root as well.
-//  - Paths longer than the system's PATH_MAX fail as "cannot open".
+// Contract, the same on every system:
+//  - A path may use "\" as a directory separator. On POSIX systems it is read
+//    as "/" in a private copy, so the caller's text is never changed; Windows
+//    takes both separators itself.
+//  - A read-only file cannot be opened for update or writing, for an
+//    administrator or root as well. On Windows that is the read-only
+//    attribute; on POSIX systems, permission bits that grant nobody write
+//    access (the open then fails with EACCES).
+//  - Paths longer than the system allows fail as "cannot open".
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,19 @@
 // The fixture of every command-line test: lagscan runs as a child in a data
 // directory, and every run must end with status 1, write nothing to standard
 // error and leave each data file's bytes and modification time as they were
-// (the files are opened for update).
+// (the files are opened for update). On Windows, standard output is a text
+// stream: every line must end in CR LF there, and the output is checked with
+// its line ends turned back into LF, so that one expected text serves both.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -31,9 +37,9 @@ inline std::string result(const std::string& value) { return "\nCross Correlatio
 
 struct file_state {
   std::string bytes;  // the contents of small files
-  off_t size;
-  blkcnt_t blocks;    // of large files, which are sparse: a write would allocate
-  struct timespec mtime;
+  std::uintmax_t size;
+  std::uint64_t blocks;  // of large files, which are sparse: a write would allocate
+  std::int64_t mtime_ns;
 };
 
 // Every regular file under dir with its bytes and modification time. Large
@@ -43,11 +49,17 @@ inline std::map<std::string, file_state> snapshot(const fs::path& dir) {
   std::map<std::string, file_state> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (!entry.is_regular_file()) continue;
+    std::uintmax_t size = entry.file_size();
+    bool small = size <= (1 << 20);
+    std::uint64_t blocks = 0;
+#ifndef _WIN32
     struct stat st{};
     ::stat(entry.path().c_str(), &st);
-    bool small = st.st_size <= (1 << 20);
-    files[entry.path().string()] = {small ? read_file(entry.path()) : std::string(), st.st_size,
-                                    small ? 0 : st.st_blocks, st.st_mtim};
+    if (!small) blocks = static_cast<std::uint64_t>(st.st_blocks);
+#endif
+    auto mtime = entry.last_write_time().time_since_epoch();
+    files[entry.path().string()] = {small ? read_file(entry.path()) : std::string(), size, blocks,
+                                    std::chrono::duration_cast<std::chrono::nanoseconds>(mtime).count()};
   }
   return files;
 }
@@ -61,11 +73,17 @@ class command : public ::testing::Test {
   // Runs lagscan in the data directory and checks what holds for every run.
   process_result run(const std::vector<std::string>& args, const std::function<void()>& in_child = {}) {
     auto before = snapshot(data.path());
+#ifdef _WIN32
+    process_result r = run_process(LAGSCAN_EXE, args, data.path(), in_child);  // with its own time limit
+    EXPECT_FALSE(has_bare_lf(r.out)) << "every line of standard output must end in CR LF";
+    r.out = with_lf_line_ends(r.out);
+#else
     auto arrange = [&in_child] {
       ::alarm(time_limit_seconds);  // survives exec
       if (in_child) in_child();
     };
     process_result r = run_process(LAGSCAN_EXE, args, data.path(), arrange);
+#endif
     EXPECT_EQ(r.status, 1) << "lagscan ends with status 1 in every case";
     EXPECT_EQ(r.err, "") << "nothing may be written to standard error";
     auto after = snapshot(data.path());
@@ -78,8 +96,7 @@ class command : public ::testing::Test {
       EXPECT_EQ(after[name].bytes, state.bytes) << name << " was changed";
       EXPECT_EQ(after[name].size, state.size) << name << " was changed";
       EXPECT_EQ(after[name].blocks, state.blocks) << name << " was written";
-      EXPECT_EQ(after[name].mtime.tv_sec, state.mtime.tv_sec) << name << " was touched";
-      EXPECT_EQ(after[name].mtime.tv_nsec, state.mtime.tv_nsec) << name << " was touched";
+      EXPECT_EQ(after[name].mtime_ns, state.mtime_ns) << name << " was touched";
     }
     return r;
   }

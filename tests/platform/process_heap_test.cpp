@@ -46,5 +46,20 @@ TEST(process_heap, exhaustion_throws_out_of_storage_which_is_a_bad_alloc_and_nev
   }
 }
 
+#ifdef _WIN32
+// Requests up to the largest go to the system heap, which raises a
+// structured exception when it cannot give the block; no machine gives a
+// terabyte, so it must arrive as out_of_storage, and the heap must still
+// serve afterwards.
+TEST(process_heap, a_request_the_system_heap_refuses_arrives_as_out_of_storage) {
+  std::uint64_t before = thread_heap_calls().allocations;
+  EXPECT_THROW(heap_allocate(largest_request), out_of_storage);
+  EXPECT_EQ(thread_heap_calls().allocations, before);
+  void* p = heap_allocate(24);
+  EXPECT_EQ(heap_block_size(p), 24u);
+  heap_release(p);
+}
+#endif
+
 }  // namespace
 }  // namespace lagscan::platform

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <omp.h>
-#include <sys/stat.h>
 
 #include <climits>
 #include <string>
@@ -37,7 +36,7 @@ TEST(file_exists, answers_whether_the_file_opens_for_update_and_keeps_no_storage
   testing::temp_dir dir;
   dir.write("present.txt", "3");
   dir.write("read_only.txt", "3");
-  ::chmod((dir.path() / "read_only.txt").c_str(), 0444);
+  testing::make_read_only(dir.path() / "read_only.txt");
   struct {
     std::string name;
     int expected;

@@ -2,14 +2,21 @@
 // ended. Output goes through files, so a chatty child never blocks on a pipe.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,6 +41,124 @@ inline std::vector<std::string> run_under() {
   for (std::string word; in >> word;) words.push_back(word);
   return words;
 }
+
+// Windows programs write text with CR LF line ends; this turns each CR LF
+// into LF, so that one expected text serves every system.
+inline std::string with_lf_line_ends(const std::string& out) {
+  std::string text;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] != '\r' || i + 1 == out.size() || out[i + 1] != '\n') text += out[i];
+  }
+  return text;
+}
+
+// Whether some LF is not preceded by CR.
+inline bool has_bare_lf(const std::string& out) {
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\n' && (i == 0 || out[i - 1] != '\r')) return true;
+  }
+  return false;
+}
+
+#ifdef _WIN32
+
+// A child that runs longer than this is taken for a hang and killed.
+inline constexpr DWORD child_time_limit_ms = 600 * 1000;
+
+// One argument as the C runtime's command-line parser reads it back:
+// quoted, with the backslashes before a quote doubled.
+inline std::string quoted_argument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string q = "\"";
+  std::size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    q += c;
+  }
+  q.append(2 * backslashes, '\\');
+  return q + "\"";
+}
+
+// The parent's environment with each NAME=value of changes set, as the
+// sorted block CreateProcess takes.
+inline std::string environment_block(const std::vector<std::string>& changes) {
+  std::vector<std::string> entries;
+  char* block = GetEnvironmentStringsA();
+  for (const char* e = block; *e != '\0'; e += std::strlen(e) + 1) entries.emplace_back(e);
+  FreeEnvironmentStringsA(block);
+  for (const std::string& change : changes) {
+    std::string name = change.substr(0, change.find('=') + 1);
+    std::erase_if(entries, [&](const std::string& e) { return _strnicmp(e.c_str(), name.c_str(), name.size()) == 0; });
+    entries.push_back(change);
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) < 0; });
+  std::string text;
+  for (const std::string& e : entries) text += e + '\0';
+  return text + '\0';
+}
+
+inline HANDLE inheritable_output(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+  return h;
+}
+
+// Runs program with args in directory cwd, with env's NAME=value entries
+// added to the environment. Windows cannot run code in the child before the
+// program starts, so a test that needs in_child runs on POSIX systems only.
+inline process_result run_process(const std::string& program, const std::vector<std::string>& args,
+                                  const std::filesystem::path& cwd,
+                                  const std::function<void()>& in_child = {},
+                                  const std::vector<std::string>& env = {}) {
+  if (in_child) throw std::logic_error("run_process: in_child is not available on Windows");
+  temp_dir capture;
+  std::string out_path = (capture.path() / "stdout").string();
+  std::string err_path = (capture.path() / "stderr").string();
+
+  std::string command_line = quoted_argument(program);
+  for (const std::string& a : args) command_line += " " + quoted_argument(a);
+  std::string environment = environment_block(env);
+
+  HANDLE out = inheritable_output(out_path);
+  HANDLE err = inheritable_output(err_path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION child{};
+  std::string directory = cwd.string();
+  BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                environment.data(), directory.c_str(), &startup, &child);
+  CloseHandle(out);
+  CloseHandle(err);
+  process_result r;
+  if (!started) return r;
+  if (WaitForSingleObject(child.hProcess, child_time_limit_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(child.hProcess, 0xC0000102);  // a hang: reported as a crash
+    WaitForSingleObject(child.hProcess, INFINITE);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  r.out = read_file(out_path);
+  r.err = read_file(err_path);
+  // Exception codes (access violation and the like) mean a crash.
+  r.status = code >= 0xC0000000 ? -1 : static_cast<int>(code);
+  return r;
+}
+
+#else
 
 // Runs program with args in directory cwd, under the run_under() command
 // when there is one. in_child runs in the child just before exec (after the
@@ -74,5 +199,7 @@ inline process_result run_process(const std::string& program, const std::vector<
   r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return r;
 }
+
+#endif
 
 }  // namespace lagscan::testing

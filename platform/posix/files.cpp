@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
-#include <atomic>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform/redirect.h"
 
 namespace lagscan::platform {
 namespace {
@@ -23,16 +25,6 @@ bool native_path(const char* path, char (&out)[PATH_MAX]) {
   return true;
 }
 
-// Set by tests before the redirected file is first opened.
-std::atomic<const char*> redirected_path{nullptr};
-std::atomic<const char*> replacement_path{nullptr};
-
-const char* redirected(const char* path) {
-  const char* from = redirected_path.load(std::memory_order_acquire);
-  if (from == nullptr || std::strcmp(from, path) != 0) return path;
-  return replacement_path.load(std::memory_order_acquire);
-}
-
 bool wants_write(const char* mode) {
   return std::strpbrk(mode, "+wa") != nullptr;
 }
@@ -42,13 +34,6 @@ bool is_read_only(const struct stat& st) {
 }
 
 }  // namespace
-
-void redirect_for_tests(const char* path, const char* replacement) noexcept {
-  redirected_path.store(nullptr, std::memory_order_release);
-  if (replacement == nullptr) return;
-  replacement_path.store(replacement, std::memory_order_release);
-  redirected_path.store(path, std::memory_order_release);
-}
 
 std::FILE* open_file(const char* path, const char* mode) {
   char native[PATH_MAX];
