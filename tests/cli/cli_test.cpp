@@ -58,7 +58,12 @@ INSTANTIATE_TEST_SUITE_P(
         case_row{"window_wider_than_overlap", {"up.xy", "down.xy", "7"}, result("0.931034483")},
         case_row{"identical_sequences", {"up.xy", "up.xy", "1"}, result("1")},
         case_row{"four_way_partial_sums", {"six.xy", "six_other.xy", "3"}, result("0.900042835")},
-        case_row{"no_numbers_at_all", {"empty.xy", "comments_only.xy", "3"}, result("0")}),
+        case_row{"no_numbers_at_all", {"empty.xy", "comments_only.xy", "3"}, result("0")},
+        // Spelled alike on every system:
+        case_row{"nan_value", {"up.xy", "nan.xy", "3"}, result("nan")},
+        case_row{"negative_nan_value", {"up.xy", "minus_nan.xy", "3"}, result("-nan")},
+        case_row{"infinite_value_makes_inf_over_inf", {"up.xy", "inf.xy", "3"}, result("-nan")},
+        case_row{"divisor_underflows_to_its_floor", {"up.xy", "tiny.xy", "3"}, result("2e-69")}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(command, unclosed_block_comment_is_reported) {

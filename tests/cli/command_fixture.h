@@ -109,6 +109,10 @@ class command : public ::testing::Test {
     data.write("six_other.xy", "1 2\n2 1\n3 0\n4 1\n5 2\n6 3\n");
     data.write("empty.xy", "");
     data.write("comments_only.xy", "' nothing here\n/* nor /* here */ */\n");
+    data.write("nan.xy", "1 nan\n2 1\n3 1\n");
+    data.write("minus_nan.xy", "1 -nan\n2 1\n3 1\n");
+    data.write("inf.xy", "1 inf\n2 1\n3 1\n");
+    data.write("tiny.xy", "1 1e-170\n2 1e-170\n3 1e-170\n");
   }
 
   temp_dir data;
