@@ -1,14 +1,15 @@
 // The process heap: the one source of memory beneath our own allocator, and
-// the only code that calls the system allocator.
+// the only code that calls the system allocator (the Windows process heap, or
+// malloc on POSIX systems).
 //
 // Contract:
 //  - heap_allocate(n) returns a block of exactly n usable bytes, aligned to
 //    16, and never null: exhaustion throws out_of_storage. Requests above
 //    largest_request are refused without asking the system, so the answer
 //    is the same whatever allocator (or sanitizer) lies beneath.
-//  - heap_block_size(p) answers exactly the n that p was allocated with (the
-//    system allocator's usable size may be larger, so the size is recorded
-//    with the block).
+//  - heap_block_size(p) answers exactly the n that p was allocated with. The
+//    Windows process heap answers that itself; malloc's usable size may be
+//    larger, so on POSIX systems the size is recorded with the block.
 //  - heap_release(p) gives the block back; null is ignored.
 //  - Safe for concurrent use from any thread.
 #pragma once
