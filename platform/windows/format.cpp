@@ -7,13 +7,6 @@
 namespace lagscan::platform {
 namespace {
 
-// The C runtime writes exponents with three digits ("1e-005") unless told
-// otherwise; two, as C99 has them, make the output the same on every system.
-const bool two_digit_exponents = [] {
-  _set_output_format(_TWO_DIGIT_EXPONENT);
-  return true;
-}();
-
 // The C runtime spells infinities and NaNs "1.#INF", "-1.#IND", "1.#QNAN"
 // and "1.#SNAN"; they become "inf", "-nan" and so on, the C99 spellings.
 // Only whole numbers in the text are looked at: a digit 1 that starts the
@@ -45,6 +38,13 @@ void respell_special_values(char* text) {
 
 void format_bounded(char* buffer, std::size_t size, const char* format, ...) {
   if (size == 0) return;
+  // The C runtime writes exponents with three digits ("1e-005") unless told
+  // otherwise; two, as C99 has them, make the output the same on every
+  // system. Set at the first call, which may come before main.
+  static const bool two_digit_exponents = [] {
+    _set_output_format(_TWO_DIGIT_EXPONENT);
+    return true;
+  }();
   (void)two_digit_exponents;
   std::va_list args;
   va_start(args, format);
