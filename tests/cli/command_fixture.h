@@ -66,20 +66,16 @@ inline std::map<std::string, file_state> snapshot(const fs::path& dir) {
 
 class command : public ::testing::Test {
  protected:
-  // A run that takes longer than this is a hang (the child is killed, and
-  // the test fails on its status).
-  static constexpr unsigned time_limit_seconds = 600;
-
   // Runs lagscan in the data directory and checks what holds for every run.
   process_result run(const std::vector<std::string>& args, const std::function<void()>& in_child = {}) {
     auto before = snapshot(data.path());
 #ifdef _WIN32
-    process_result r = run_process(LAGSCAN_EXE, args, data.path(), in_child);  // with its own time limit
+    process_result r = run_process(LAGSCAN_EXE, args, data.path(), in_child);
     EXPECT_FALSE(has_bare_lf(r.out)) << "every line of standard output must end in CR LF";
     r.out = with_lf_line_ends(r.out);
 #else
     auto arrange = [&in_child] {
-      ::alarm(time_limit_seconds);  // survives exec
+      ::alarm(child_time_limit_seconds);  // survives exec; a hang then fails on its status
       if (in_child) in_child();
     };
     process_result r = run_process(LAGSCAN_EXE, args, data.path(), arrange);

@@ -60,10 +60,11 @@ inline bool has_bare_lf(const std::string& out) {
   return false;
 }
 
-#ifdef _WIN32
+// A child that runs longer than this is taken for a hang and killed (on
+// POSIX systems by the caller, with alarm in in_child).
+inline constexpr unsigned child_time_limit_seconds = 600;
 
-// A child that runs longer than this is taken for a hang and killed.
-inline constexpr DWORD child_time_limit_ms = 600 * 1000;
+#ifdef _WIN32
 
 // One argument as the C runtime's command-line parser reads it back:
 // quoted, with the backslashes before a quote doubled.
@@ -143,7 +144,7 @@ inline process_result run_process(const std::string& program, const std::vector<
   CloseHandle(err);
   process_result r;
   if (!started) return r;
-  if (WaitForSingleObject(child.hProcess, child_time_limit_ms) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(child.hProcess, child_time_limit_seconds * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 0xC0000102);  // a hang: reported as a crash
     WaitForSingleObject(child.hProcess, INFINITE);
   }
