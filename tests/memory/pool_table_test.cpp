@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <latch>
 #include <random>
 #include <set>
 #include <string>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "memory/block_storage.h"
+#include "support/start_line.h"
 
 namespace lagscan {
 namespace {
@@ -222,7 +222,7 @@ class switch_restored : public ::testing::Test {
 TEST_F(switch_restored, the_locking_switch_lets_two_threads_share_a_pool) {
   locking_switch = 1;
   block_pool pool(32);
-  std::latch start(2);
+  lagscan::testing::start_line start(2);
   auto work = [&pool, &start](unsigned seed, char mark, bool* clean) {
     std::mt19937 random(seed);
     std::vector<char*> live;

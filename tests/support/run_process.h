@@ -60,9 +60,10 @@ inline bool has_bare_lf(const std::string& out) {
   return false;
 }
 
-// A child that runs longer than this is taken for a hang and killed (on
-// POSIX systems by the caller, with alarm in in_child).
-inline constexpr unsigned child_time_limit_seconds = 600;
+// A child that runs longer than this is taken for a hang and killed, so that
+// its test fails on the child's status well within the test's own time limit
+// (60 s). A test that runs a long child passes a limit of its own.
+inline constexpr unsigned child_time_limit_seconds = 45;
 
 #ifdef _WIN32
 
@@ -118,7 +119,8 @@ inline HANDLE inheritable_output(const std::string& path) {
 inline process_result run_process(const std::string& program, const std::vector<std::string>& args,
                                   const std::filesystem::path& cwd,
                                   const std::function<void()>& in_child = {},
-                                  const std::vector<std::string>& env = {}) {
+                                  const std::vector<std::string>& env = {},
+                                  unsigned time_limit_seconds = child_time_limit_seconds) {
   if (in_child) throw std::logic_error("run_process: in_child is not available on Windows");
   temp_dir capture;
   std::string out_path = (capture.path() / "stdout").string();
@@ -144,7 +146,7 @@ inline process_result run_process(const std::string& program, const std::vector<
   CloseHandle(err);
   process_result r;
   if (!started) return r;
-  if (WaitForSingleObject(child.hProcess, child_time_limit_seconds * 1000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(child.hProcess, time_limit_seconds * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 0xC0000102);  // a hang: reported as a crash
     WaitForSingleObject(child.hProcess, INFINITE);
   }
@@ -167,7 +169,8 @@ inline process_result run_process(const std::string& program, const std::vector<
 inline process_result run_process(const std::string& program, const std::vector<std::string>& args,
                                   const std::filesystem::path& cwd,
                                   const std::function<void()>& in_child = {},
-                                  const std::vector<std::string>& env = {}) {
+                                  const std::vector<std::string>& env = {},
+                                  unsigned time_limit_seconds = child_time_limit_seconds) {
   temp_dir capture;
   std::string out_path = (capture.path() / "stdout").string();
   std::string err_path = (capture.path() / "stderr").string();
@@ -188,6 +191,7 @@ inline process_result run_process(const std::string& program, const std::vector<
     ::dup2(err_fd, 2);
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     for (auto& e : env_text) ::putenv(e.data());
+    ::alarm(time_limit_seconds);  // survives exec; a hang then ends the child by a signal
     if (in_child) in_child();
     ::execvp(argv[0], argv.data());
     ::_exit(127);
