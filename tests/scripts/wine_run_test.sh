@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# scripts/wine-run with stand-ins for wine's loader and server: a start that
+# wine itself fails is tried again, a run of the program is passed on as it
+# is, whatever its status.
+set -euo pipefail
+wine_run=$(cd "$(dirname "$0")/../../scripts" && pwd)/wine-run
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+# The loader stand-in plays the runs of a script, one line per run: status,
+# then what goes to standard output and standard error ("-" for nothing).
+cat >"$scratch/loader" <<'LOADER'
+#!/usr/bin/env bash
+[ "$1" = wineboot.exe ] && exit 0
+n=$(($(cat "$PLAY/count" 2>/dev/null || echo 0) + 1))
+echo $n >"$PLAY/count"
+IFS='|' read -r status out err < <(sed -n "${n}p" "$PLAY/script")
+[ "$out" != - ] && printf '%s\n' "$out"
+[ "$err" != - ] && printf '%s\n' "$err" >&2
+exit "$status"
+LOADER
+printf '#!/bin/sh\nexit 0\n' >"$scratch/server"
+chmod +x "$scratch/loader" "$scratch/server"
+
+# check NAME SCRIPT EXPECTED_STATUS EXPECTED_OUT EXPECTED_RUNS EXPECTED_ERR_PATTERN
+# (an empty pattern: nothing on standard error)
+check() {
+  local name=$1 script=$2 want_status=$3 want_out=$4 want_runs=$5 want_err=$6
+  local play=$scratch/$name
+  mkdir -p "$play"
+  printf '%b' "$script" >"$play/script"
+  local status=0 out
+  out=$(PLAY=$play WINE_RUN_LOADER=$scratch/loader WINE_RUN_SERVER=$scratch/server \
+    "$wine_run" "$scratch/wine" program.exe 2>"$play/err") || status=$?
+  local runs
+  runs=$(cat "$play/count")
+  if [ "$status" != "$want_status" ] || [ "$out" != "$want_out" ] || [ "$runs" != "$want_runs" ] ||
+    { [ -z "$want_err" ] && [ -s "$play/err" ]; } || { [ -n "$want_err" ] && ! grep -Eq "$want_err" "$play/err"; }; then
+    echo "FAILED $name: status $status (want $want_status), out '$out' (want '$want_out')," \
+      "runs $runs (want $want_runs), err '$(cat "$play/err")' (want /$want_err/)"
+    failures=$((failures + 1))
+  else
+    echo "ok $name"
+  fi
+}
+
+reset='wine client error:0: recvmsg: Connection reset by peer'
+check runs_once_when_the_program_succeeds '0|hello|-\n' 0 hello 1 ''
+check a_failing_program_that_wrote_is_not_run_again '1|FAILED one test|-\n0|hello|-\n' 1 'FAILED one test' 1 ''
+check a_program_error_on_standard_error_is_not_run_again '3|-|assertion failed\n0|hello|-\n' 3 '' 1 'assertion failed'
+check a_lost_server_connection_is_tried_again "1|-|$reset\n0|hello|-\n" 0 hello 2 'trying again'
+check a_silent_failed_start_is_tried_again '1|-|-\n1|-|-\n0|hello|-\n' 0 hello 3 'trying again'
+check three_failed_starts_end_with_the_last_status_and_say_so \
+  "1|-|$reset\n1|-|$reset\n5|-|-\n0|hello|-\n" 5 '' 3 'wrote nothing'
+exit $((failures > 0))
