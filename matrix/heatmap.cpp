@@ -167,6 +167,12 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
   const std::size_t m = n == 0 ? 0 : (n + block - 1) / block;
   std::vector<double> cells = block_averages(values, n, order, block, m);
 
+  std::string note = "ordered by average-linkage clustering on 1 - similarity";
+  if (block > 1) {
+    note = "blocks of " + std::to_string(block) + " files, each the average of its pairs; " + note +
+           "; names left out";
+  }
+
   // Layout: title on top, names left of and above the map, legend right.
   constexpr double map_size_target = 800.0;
   constexpr std::size_t longest_name = 24;
@@ -185,8 +191,10 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
   const double left = 20.0 + label_room;
   const double top = 60.0 + label_room;
   const double legend_x = left + map + 30.0;
-  const double width = legend_x + 90.0;
   const double height = top + std::max(map, 220.0) + 40.0;
+
+  // Wide enough for the note under the title too (about 0.6 em a character).
+  const double width = std::max(legend_x + 90.0, 40.0 + static_cast<double>(note.size()) * 12.0 * 0.6);
 
   std::string text;
   text += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -196,11 +204,6 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
   std::string title = "lagscan-matrix: " + std::to_string(n) + (n == 1 ? " file" : " files") +
                       ", s = " + std::to_string(s);
   text += "<text x=\"20\" y=\"28\" font-size=\"18\">" + xml_text(title) + "</text>\n";
-  std::string note = "ordered by average-linkage clustering on 1 - similarity";
-  if (block > 1) {
-    note = "blocks of " + std::to_string(block) + " files, each the average of its pairs; " + note +
-           "; names left out";
-  }
   text += "<text x=\"20\" y=\"48\" font-size=\"12\" fill=\"#444444\">" + xml_text(note) + "</text>\n";
   put(out, text);
 
@@ -258,6 +261,7 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
           "\" width=\"16\" height=\"10\" fill=\"" + hex(not_a_number_colour) + "\"/>\n";
   text += "<text x=\"" + number(legend_x + 23.0) + "\" y=\"" + number(bar_top + bar_height + 21.0) +
           "\" font-size=\"11\">NaN</text>\n";
+  text += "<text x=\"" + number(legend_x) + "\" y=\"" + number(bar_top - 8.0) + "\" font-size=\"11\">similarity</text>\n";
   text += "</svg>\n";
   put(out, text);
 }
