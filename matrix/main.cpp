@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,8 @@ void say(const std::string& what) { std::fprintf(stderr, "%s: %s\n", program, wh
 // The reader's message about a file (it begins with a blank), naming the
 // file when the message itself does not.
 std::string file_problem(const std::string& name, const std::string& problem) {
-  std::string words = problem.substr(problem.find_first_not_of(' ') == std::string::npos
-                                         ? problem.size()
-                                         : problem.find_first_not_of(' '));
+  std::size_t start = problem.find_first_not_of(' ');
+  std::string words = start == std::string::npos ? std::string() : problem.substr(start);
   bool names_file = words.rfind("Cannot open file", 0) == 0 || words.rfind("File too large", 0) == 0;
   return names_file ? words : name + ": " + words;
 }
