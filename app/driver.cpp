@@ -30,18 +30,12 @@ bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+constexpr const char* even_s_text = "s needs to be an odd number\n";
+
 // Stops the command with the message for an s the window cannot be built for.
 void check_window_width(std::int32_t s, end_function end) {
-  if ((s & 1) == 0) {
-    write_even_s_message(current_out());
-    stop(end);
-  }
-  if (s < 0) {
-    current_out().write_cstr("s needs to be a positive odd number\n");
-    stop(end);
-  }
-  if (s > widest_window) {
-    current_out().write_cstr("s is too large\n");
+  if (const char* message = window_width_message(s)) {
+    current_out().write_cstr(message);
     stop(end);
   }
 }
@@ -62,8 +56,15 @@ std::int32_t parse_count(const char* text) {
   return magnitude >= limit ? INT32_MAX : static_cast<std::int32_t>(magnitude);
 }
 
+const char* window_width_message(std::int32_t s) {
+  if ((s & 1) == 0) return even_s_text;
+  if (s < 0) return "s needs to be a positive odd number\n";
+  if (s > widest_window) return "s is too large\n";
+  return nullptr;
+}
+
 out_stream& write_even_s_message(out_stream& out) {
-  out.write_cstr("s needs to be an odd number\n");
+  out.write_cstr(even_s_text);
   return out;
 }
 

@@ -11,6 +11,11 @@ class out_stream;
 // reads it, clamped to the 32-bit range instead of wrapping.
 std::int32_t parse_count(const char* text);
 
+// The message (with its line end) for a window width s that the window
+// cannot be built for, checked in this order: even (0 and text that is no
+// number included), negative, too large. Null when s is usable.
+const char* window_width_message(std::int32_t s);
+
 // The two fixed messages of the command.
 out_stream& write_even_s_message(out_stream& out);
 out_stream& write_count_mismatch_message(out_stream& out);

@@ -61,6 +61,10 @@ double lag_correlation(const real_array& w, const real_array& a, const real_arra
   double c_ab = lag_product_sum(w, a, b);
   double c_aa = lag_product_sum(w, a, a);
   double c_bb = lag_product_sum(w, b, b);
+  return normalised_correlation(c_ab, c_aa, c_bb);
+}
+
+double normalised_correlation(double c_ab, double c_aa, double c_bb) {
   double d = std::sqrt(std::fabs(c_bb * c_aa));
   constexpr double smallest_divisor = 1e-100;
   double divisor = d > smallest_divisor ? d : smallest_divisor;  // NaN fails the test too

@@ -32,6 +32,13 @@ double lag_product_sum(const real_array& w, const real_array& x, const real_arra
 // reference that every faster path must match to the bit.
 double lag_product_sum_reference(const real_array& w, const real_array& x, const real_array& y);
 
+// C(W; A, B) / sqrt(|C(W; B, B) * C(W; A, A)|): the three sums, then
+// normalised_correlation.
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b);
+
+// The division that ends lag_correlation, for callers that form the three
+// sums themselves (each sequence's own sum once, for many pairs): c_ab over
+// the root of |c_bb * c_aa|, or over 1e-100 when that root is not above it.
+double normalised_correlation(double c_ab, double c_aa, double c_bb);
 
 }  // namespace lagscan

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "memory/heap_3.h"
 #include "runtime/never_destroyed.h"
 #include "runtime/startup.h"
 
@@ -72,6 +73,19 @@ char* separator_cell() {
   [[maybe_unused]] static const bool made = make_separator_cells();
   heap_array<char_pair>& cells = separator_cells();
   return cells.buffer[own_index(cells.count)].text;
+}
+
+void prepare_for_threads(std::int32_t threads) {
+  separator_cell();  // makes separator_cells, with its exit work, if nothing has yet
+  heap_array<char_pair>& chars = char_cells();
+  if (chars.count > 0 && chars.count < threads) make_cells(chars, threads);
+  heap_array<char_pair>& separators = separator_cells();
+  if (separators.count > 0 && separators.count < threads) make_cells(separators, threads);
+  object_array<text_buffer>& formats = format_buffers();
+  if (formats.count > 0 && formats.count < threads) formats.resize(threads);
+  object_array<string_out>& tokens = token_buffers();
+  if (tokens.count > 0 && tokens.count < threads) tokens.resize(threads);
+  locking_switch.fetch_or(1);
 }
 
 void make_char_cells(std::int32_t n) { make_cells(char_cell_array.get(), n); }

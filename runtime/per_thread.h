@@ -46,6 +46,16 @@ const char* char_cell(char c);
 // separator_cells and registers its release at exit.
 char* separator_cell();
 
+// For a program that opens parallel regions of up to `threads` threads that
+// read files, format or allocate: every per-thread array that start-up made
+// gets at least that many elements (their contents are scratch and are not
+// kept), separator_cells is made if it was not, and the small-block pools
+// start taking their locks. Call it on one thread, outside any parallel
+// region, while no per-thread element is in use. An array that start-up
+// could not make stays empty, so its users still get " No per-thread
+// scratch". The lagscan command never calls this: it runs on one thread.
+void prepare_for_threads(std::int32_t threads);
+
 // The steps that make the arrays and the exit work that releases them. A
 // step that fails leaves its array empty and raises.
 void make_char_cells(std::int32_t n);

@@ -1,5 +1,6 @@
 #include "streams/file_in.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -12,7 +13,9 @@
 namespace lagscan {
 namespace {
 
-std::int32_t serial_counter = 0;  // file inputs are made on one thread
+// File inputs may be made on several threads at once (lagscan-matrix reads
+// its files in parallel), so the counter is advanced atomically.
+constinit std::atomic<std::int32_t> serial_counter{0};
 constexpr std::int32_t last_serial = 0x7FFFFFF5;
 
 // Room kept after the file's bytes when it is loaded.
@@ -22,9 +25,11 @@ constexpr std::int64_t load_slack = 1001;
 constexpr std::int64_t largest_loadable = text_buffer::max_bytes - load_slack + 1;
 
 std::int32_t next_serial() {
-  std::int32_t next = serial_counter + 1;
-  if (next > last_serial) next = 1;
-  serial_counter = next;
+  std::int32_t current = serial_counter.load(std::memory_order_relaxed);
+  std::int32_t next = 0;
+  do {
+    next = current < last_serial ? current + 1 : 1;
+  } while (!serial_counter.compare_exchange_weak(current, next, std::memory_order_relaxed));
   return next;
 }
 

@@ -10,7 +10,6 @@ namespace lagscan {
 namespace {
 
 constexpr int directory_buffer_bytes = 1000;
-char directory_buffer[directory_buffer_bytes];  // shared: paths are set on one thread
 
 bool is_separator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
@@ -33,6 +32,9 @@ void unify_separators(text_buffer& t) {
 }
 
 void current_directory(text_buffer& destination) {
+  // On the stack rather than one buffer for the process: paths may be set on
+  // several threads at once.
+  char directory_buffer[directory_buffer_bytes];
   if (!platform::current_directory(directory_buffer, directory_buffer_bytes)) raise_error("getcwd error");
   destination.assign(char_range::of(directory_buffer));
   ensure_separator(destination);

@@ -1,0 +1,320 @@
+// lagscan-matrix: lagscan's value for many pairs of data files at once.
+//
+//   lagscan-matrix [options] S FILE...                all pairs of the files
+//   lagscan-matrix [options] --against REF S FILE...  REF against each file
+//
+// Unlike lagscan it follows the usual habits of command-line programs:
+// messages on standard error, status 0 on success, 1 on a failure, 2 on a
+// usage error.
+#include <omp.h>
+
+#include <CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "matrix/heatmap.h"
+#include "matrix/progress.h"
+#include "matrix/similarity.h"
+#include "matrix/table.h"
+#include "runtime/per_thread.h"
+#include "runtime/thread_count.h"
+
+namespace lagscan::matrix {
+namespace {
+
+constexpr int status_failure = 1;
+constexpr int status_usage = 2;
+constexpr const char* program = "lagscan-matrix";
+constexpr int most_threads = 1024;
+
+struct settings {
+  std::string s_text;
+  std::vector<std::string> files;
+  std::string reference;
+  std::string files_from;
+  std::string format = "tsv";
+  std::string output;
+  std::string heatmap;
+  int digits = 9;
+  int top = 0;
+  int threads = 0;  // 0: the library's thread count
+  bool keep_going = false;
+  bool quiet = false;
+  bool against = false;
+  bool format_given = false;
+};
+
+// A program-level failure, reported as "lagscan-matrix: <what>".
+struct failure {
+  int status;
+  std::string what;
+};
+
+void say(const std::string& what) { std::fprintf(stderr, "%s: %s\n", program, what.c_str()); }
+
+// The reader's message about a file (it begins with a blank), naming the
+// file when the message itself does not.
+std::string file_problem(const std::string& name, const std::string& problem) {
+  std::size_t start = problem.find_first_not_of(' ');
+  std::string words = start == std::string::npos ? std::string() : problem.substr(start);
+  bool names_file = words.rfind("Cannot open file", 0) == 0 || words.rfind("File too large", 0) == 0;
+  return names_file ? words : name + ": " + words;
+}
+
+// The paths of a list, one a line ("-": standard input); empty lines are
+// skipped and a CR before the line end is dropped.
+std::vector<std::string> read_list(const std::string& list) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (list != "-") {
+    file.open(list, std::ios::binary);
+    if (!file) throw failure{status_failure, "Cannot open file " + list};
+    in = &file;
+  }
+  std::vector<std::string> paths;
+  for (std::string line; std::getline(*in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(line);
+  }
+  if (in->bad()) throw failure{status_failure, "cannot read the list " + list};
+  return paths;
+}
+
+// Most files' value count; of equally common counts, the one met first.
+std::int32_t usual_count(const std::vector<data_file>& files) {
+  std::map<std::int32_t, std::size_t> seen;
+  for (const data_file& f : files) {
+    if (f.problem.empty()) ++seen[f.values.count];
+  }
+  std::int32_t best = 0;
+  std::size_t best_seen = 0;
+  for (const data_file& f : files) {
+    if (!f.problem.empty()) continue;
+    std::size_t times = seen[f.values.count];
+    if (times > best_seen) {
+      best = f.values.count;
+      best_seen = times;
+    }
+  }
+  return best;
+}
+
+// The files that take part: every file that was read and holds `expected`
+// values (the reference's count with --against, else the usual count).
+// Without keep_going any other file stops the run; with it, each is left
+// out with a line on standard error.
+std::vector<std::size_t> files_taking_part(const std::vector<data_file>& files, std::size_t first,
+                                           std::int32_t expected, bool keep_going) {
+  std::vector<std::size_t> kept;
+  bool unreadable = false;
+  for (std::size_t i = first; i < files.size(); ++i) {
+    if (files[i].problem.empty()) continue;
+    unreadable = true;
+    say(keep_going ? "leaving out " + files[i].name + " (" + file_problem(files[i].name, files[i].problem) + ")"
+                   : file_problem(files[i].name, files[i].problem));
+  }
+  if (unreadable && !keep_going) throw failure{status_failure, ""};
+  bool differ = false;
+  for (std::size_t i = first; i < files.size(); ++i) {
+    const data_file& f = files[i];
+    if (!f.problem.empty()) continue;
+    if (f.values.count == expected) {
+      kept.push_back(i);
+      continue;
+    }
+    if (!differ && !keep_going) say("Number of points in files needs to be the same");
+    differ = true;
+    std::string counts = std::to_string(f.values.count) + " values, not " + std::to_string(expected);
+    say(keep_going ? "leaving out " + f.name + " (" + counts + ")" : f.name + " has " + counts);
+  }
+  if (differ && !keep_going) throw failure{status_failure, ""};
+  if (kept.empty()) throw failure{status_failure, "no files left to compare"};
+  return kept;
+}
+
+// An output file, opened before the work so that a bad path fails at once,
+// and removed again when the run fails.
+class output_file {
+ public:
+  explicit output_file(const std::string& path) : path_(path) {
+    if (path_.empty()) {
+      file_ = stdout;
+      return;
+    }
+    file_ = std::fopen(path_.c_str(), "w");
+    if (file_ == nullptr) throw failure{status_failure, "cannot write " + path_};
+  }
+  ~output_file() {
+    if (file_ == nullptr || file_ == stdout) return;
+    std::fclose(file_);
+    if (!done_) std::remove(path_.c_str());
+  }
+  output_file(const output_file&) = delete;
+  output_file& operator=(const output_file&) = delete;
+
+  std::FILE* get() const { return file_; }
+  // Ends the writing; a write that failed on the way fails the run.
+  void finish() {
+    bool failed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
+    if (file_ != stdout) {
+      failed = std::fclose(file_) != 0 || failed;
+      file_ = nullptr;
+      if (failed) std::remove(path_.c_str());
+    }
+    if (failed) throw failure{status_failure, "cannot write " + (path_.empty() ? "standard output" : path_)};
+    done_ = true;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  bool done_ = false;
+};
+
+table_format format_of(const std::string& name) {
+  if (name == "csv") return table_format::csv;
+  if (name == "long") return table_format::long_form;
+  return table_format::tsv;
+}
+
+int run(const settings& options) {
+  std::int32_t s = parse_count(options.s_text.c_str());
+  if (const char* message = window_width_message(s)) {
+    std::string text = message;
+    text.pop_back();  // its line end
+    throw failure{status_usage, text};
+  }
+  if (options.against && !options.heatmap.empty()) {
+    throw failure{status_usage, "--heatmap draws all pairs; it does not go with --against"};
+  }
+  if (!options.against && options.top > 0 && options.format_given && options.format != "long") {
+    throw failure{status_usage, "--top for all pairs lists each file's nearest in --format long"};
+  }
+  std::vector<std::string> names;
+  if (options.against) names.push_back(options.reference);
+  names.insert(names.end(), options.files.begin(), options.files.end());
+  if (!options.files_from.empty()) {
+    std::vector<std::string> listed = read_list(options.files_from);
+    names.insert(names.end(), listed.begin(), listed.end());
+  }
+  const std::size_t first = options.against ? 1 : 0;
+  if (names.size() == first) throw failure{status_usage, "no data files given"};
+
+  output_file table_out(options.output);
+  std::unique_ptr<output_file> picture_out;
+  if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
+
+  const int threads = options.threads > 0 ? options.threads : max_num_threads();
+  prepare_for_threads(threads);
+  omp_set_dynamic(0);  // --threads N means N
+
+  std::vector<data_file> files = load_files(names, threads);
+  std::int32_t expected = 0;
+  if (options.against) {
+    if (!files[0].problem.empty()) throw failure{status_failure, file_problem(names[0], files[0].problem)};
+    expected = files[0].values.count;
+  } else {
+    expected = usual_count(files);
+  }
+  std::vector<std::size_t> kept = files_taking_part(files, first, expected, options.keep_going);
+  std::vector<const real_array*> sets;
+  std::vector<std::string> kept_names;
+  for (std::size_t i : kept) {
+    sets.push_back(&files[i].values);
+    kept_names.push_back(files[i].name);
+  }
+
+  real_array window;
+  make_window(window, s);
+  const bool shown = !options.quiet && standard_error_is_terminal();
+  table_options table{format_of(options.format), options.digits, options.top};
+  if (!options.against && options.top > 0) table.format = table_format::long_form;
+  if (options.against) {
+    progress_meter meter(sets.size(), shown);
+    std::vector<double> values = against(window, files[0].values, sets, threads, meter);
+    write_against(table_out.get(), names[0], kept_names, values, table);
+  } else {
+    const std::uint64_t n = sets.size();
+    progress_meter meter(n * (n - 1) / 2, shown);
+    std::vector<double> values = all_pairs(window, sets, threads, meter);
+    write_all_pairs(table_out.get(), kept_names, values, table);
+    if (picture_out) {
+      write_heatmap(picture_out->get(), kept_names, values, s);
+      picture_out->finish();
+    }
+  }
+  table_out.finish();
+  return 0;
+}
+
+}  // namespace
+}  // namespace lagscan::matrix
+
+int main(int argc, char** argv) {
+  using namespace lagscan::matrix;
+  settings options;
+  CLI::App app{
+      "lagscan's lag correlation for many data files at once: all pairs of the files, or one reference\n"
+      "(--against REF) against each file, best match first. Every value is the one lagscan prints for\n"
+      "that pair. S is the odd window width, read as lagscan reads it.",
+      program};
+  app.set_version_flag("--version", std::string(program) + " " + LAGSCAN_VERSION);
+  app.add_option("--against", options.reference, "compare REF with each FILE instead of all pairs")
+      ->option_text("REF");
+  app.add_option("--files-from", options.files_from, "read further paths from LIST, one a line (- for standard input)")
+      ->option_text("LIST");
+  app.add_option("--format", options.format, "tsv (default), csv or long (one pair per line)")
+      ->check(CLI::IsMember({"tsv", "csv", "long"}))
+      ->option_text("FORMAT");
+  app.add_option("--digits", options.digits, "significant digits of the values (default 9, as lagscan; 17 round-trips)")
+      ->check(CLI::Range(1, 17))
+      ->option_text("N");
+  app.add_option("--top", options.top, "the K best matches (with --against), or each file's K nearest (long format)")
+      ->check(CLI::Range(1, 1 << 30))
+      ->option_text("K");
+  app.add_option("--threads", options.threads, "threads to compute with (default: all)")
+      ->check(CLI::Range(1, most_threads))
+      ->option_text("N");
+  app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
+      ->option_text("FILE");
+  app.add_option("--heatmap", options.heatmap, "draw the table as an SVG heat map into FILE")->option_text("FILE.svg");
+  app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
+  app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.add_option("S", options.s_text, "odd window width")->required();
+  app.add_option("FILE", options.files, "data files of x y pairs");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    std::cout << version.what() << "\n";
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    say(error.what());
+    std::fprintf(stderr, "Run with --help for more information.\n");
+    return status_usage;
+  }
+  options.against = app.count("--against") > 0;
+  options.format_given = app.count("--format") > 0;
+  try {
+    return run(options);
+  } catch (const failure& f) {
+    if (!f.what.empty()) say(f.what);
+    return f.status;
+  } catch (const std::bad_alloc&) {
+    say("out of memory");
+  } catch (...) {
+    say("Error");
+  }
+  return status_failure;
+}

@@ -1,0 +1,100 @@
+#include "matrix/similarity.h"
+
+#include <omp.h>
+
+#include <cstddef>
+
+#include "app/lag_correlation.h"
+#include "matrix/progress.h"
+#include "streams/except_3.h"
+#include "streams/file_in.h"
+
+namespace lagscan::matrix {
+namespace {
+
+// The own sum C(W; X, X) of every set, once each.
+std::vector<double> own_sums(const real_array& window, const std::vector<const real_array*>& sets, int threads) {
+  std::vector<double> sums(sets.size());
+  const auto n = static_cast<std::int64_t>(sets.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t i = 0; i < n; ++i) {
+    const real_array& x = *sets[static_cast<std::size_t>(i)];
+    sums[static_cast<std::size_t>(i)] = lag_product_sum(window, x, x);
+  }
+  return sums;
+}
+
+}  // namespace
+
+std::vector<data_file> load_files(const std::vector<std::string>& names, int threads) {
+  std::vector<data_file> files(names.size());
+  const auto n = static_cast<std::int64_t>(names.size());
+  // Exceptions must not leave a parallel region: each file's own failure is
+  // kept with it.
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t i = 0; i < n; ++i) {
+    data_file& file = files[static_cast<std::size_t>(i)];
+    try {
+      file.name = names[static_cast<std::size_t>(i)];
+      read_numbers(file.values, file.name.c_str());
+    } catch (except_3* error) {
+      file.problem = error->text.c_str();
+      release_error(error);
+      file.values.release_storage();
+    } catch (...) {
+      file.problem = " Error";
+      file.values.release_storage();
+    }
+  }
+  return files;
+}
+
+void make_window(real_array& window, std::int32_t s) {
+  window.reserve(s, false);
+  window.count = s;
+  make_triangle_window(window);
+}
+
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets, int threads,
+                              progress_meter& meter) {
+  const std::vector<double> own = own_sums(window, sets, threads);
+  const std::size_t n = sets.size();
+  std::vector<double> values(n * n);
+  for (std::size_t i = 0; i < n; ++i) values[i * n + i] = normalised_correlation(own[i], own[i], own[i]);
+  // Row i holds the pairs (i, j > i); rows are handed out one at a time, so
+  // the long first rows spread over the threads. Every value lands in its own
+  // place, whichever thread forms it.
+  const auto rows = static_cast<std::int64_t>(n);
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t row = 0; row < rows; ++row) {
+    const auto i = static_cast<std::size_t>(row);
+    for (std::size_t j = i + 1; j < n; ++j) {
+      double c_ab = lag_product_sum(window, *sets[i], *sets[j]);
+      double value = normalised_correlation(c_ab, own[i], own[j]);
+      values[i * n + j] = value;
+      values[j * n + i] = value;
+      meter.count_one();
+    }
+  }
+  meter.finish();
+  return values;
+}
+
+std::vector<double> against(const real_array& window, const real_array& reference,
+                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter) {
+  const double own_reference = lag_product_sum(window, reference, reference);
+  std::vector<double> values(sets.size());
+  const auto n = static_cast<std::int64_t>(sets.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t j = 0; j < n; ++j) {
+    const real_array& b = *sets[static_cast<std::size_t>(j)];
+    double c_ab = lag_product_sum(window, reference, b);
+    double c_bb = lag_product_sum(window, b, b);
+    values[static_cast<std::size_t>(j)] = normalised_correlation(c_ab, own_reference, c_bb);
+    meter.count_one();
+  }
+  meter.finish();
+  return values;
+}
+
+}  // namespace lagscan::matrix

@@ -1,0 +1,42 @@
+// The computation of lagscan-matrix: many data files read once, each one's
+// own lag sum formed once, and the pairs' values on several threads. Every
+// value is the one the lagscan command prints for that pair, to the bit: the
+// same loader, window, lag kernels and final division, with the first file
+// of a pair as A.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "memory/arrays.h"
+
+namespace lagscan::matrix {
+
+class progress_meter;
+
+// One data file: its values, or why they could not be read.
+struct data_file {
+  std::string name;     // as the user gave it
+  real_array values;    // the y of every x y pair
+  std::string problem;  // empty when read; else the reader's message, e.g. " Cannot open file a.xy"
+};
+
+// Reads every file with read_numbers on up to `threads` threads. A file
+// that fails keeps its message in problem; nothing is raised.
+std::vector<data_file> load_files(const std::vector<std::string>& names, int threads);
+
+// The triangular window of odd width s (as lagscan builds it).
+void make_window(real_array& window, std::int32_t s);
+
+// The value of every pair of sets, n x n row by row: entry (i, j) for i < j
+// is lagscan's value for (sets[i], sets[j]), entry (j, i) the same number,
+// and entry (i, i) each set against itself. meter counts the n(n-1)/2 pairs.
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets, int threads,
+                              progress_meter& meter);
+
+// lagscan's value for (reference, sets[j]) for every j; meter counts them.
+std::vector<double> against(const real_array& window, const real_array& reference,
+                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter);
+
+}  // namespace lagscan::matrix

@@ -1,0 +1,40 @@
+// The tables lagscan-matrix writes: tsv (a header row of names, then one row
+// per file), csv (the same with RFC 4180 quoting) and long (one pair per
+// line: file, file, value, separated by tabs).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace lagscan::matrix {
+
+enum class table_format { tsv, csv, long_form };
+
+struct table_options {
+  table_format format = table_format::tsv;
+  int digits = 9;  // significant digits, as printf's %.*g
+  int top = 0;     // the best K only; 0 for all
+};
+
+// value as the lagscan command prints it when digits is 9 ("%-.9g").
+std::string value_text(double value, int digits);
+
+// A name as a csv field: quoted (inner quotes doubled) when it holds a
+// comma, a quote, CR or LF.
+std::string csv_field(const std::string& name);
+
+// The indices of values from best to worst: larger values first, NaN last,
+// equal values in index order. `skip` (if not negative) is left out.
+std::vector<std::size_t> best_first(const std::vector<double>& values, long skip);
+
+// All pairs: values is the n x n table of names.size() files. With top, each
+// file's `top` nearest other files, in long form.
+void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
+                     const table_options& options);
+
+// One reference against each file, best match first.
+void write_against(std::FILE* out, const std::string& reference, const std::vector<std::string>& names,
+                   const std::vector<double>& values, const table_options& options);
+
+}  // namespace lagscan::matrix
