@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -200,6 +201,7 @@ TEST_F(command, data_file_replaced_or_removed_while_read_gives_what_one_of_its_s
 }
 
 // --- Standard output that cannot be written -------------------------------
+// Closed, a device that is always full, or a pipe nobody reads.
 
 struct output_case {
   const char* name;
@@ -213,6 +215,17 @@ void full_output() {
   int fd = ::open("/dev/full", O_WRONLY);
   if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(125);
   ::close(fd);
+}
+// A pipe whose reader has gone: lagscan's output is flushed at exit, and the
+// write must fail like the others instead of ending it by SIGPIPE. The child
+// must not inherit an ignored SIGPIPE from this program, or the case would
+// show nothing.
+void closed_pipe_output() {
+  int ends[2];
+  if (::pipe(ends) != 0 || ::dup2(ends[1], 1) < 0) ::_exit(125);
+  ::close(ends[0]);
+  ::close(ends[1]);
+  std::signal(SIGPIPE, SIG_DFL);
 }
 
 struct outcome_case {
@@ -235,7 +248,8 @@ TEST_P(unwritable_output, ends_with_status_1_and_data_untouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     faults, unwritable_output,
-    ::testing::Combine(::testing::Values(output_case{"closed", close_output}, output_case{"full", full_output}),
+    ::testing::Combine(::testing::Values(output_case{"closed", close_output}, output_case{"full", full_output},
+                                         output_case{"closed_pipe", closed_pipe_output}),
                        ::testing::Values(outcome_case{"result", {"up.xy", "down.xy", "3"}},
                                          outcome_case{"usage", {"up.xy"}},
                                          outcome_case{"missing_file", {"up.xy", "missing.xy", "3"}},
