@@ -9,7 +9,7 @@ class out_stream;
 
 // The third argument as the C library's decimal string-to-integer conversion
 // reads it, clamped to the 32-bit range instead of wrapping.
-std::int32_t parse_count(const char* text);
+std::int32_t parse_window_width(const char* text);
 
 // The two fixed messages of the command.
 out_stream& write_even_s_message(out_stream& out);

@@ -131,7 +131,7 @@ pool_table* pool_table::create() {
     table->resize_slots(slot_count);
     std::memset(static_cast<void*>(table->slots + table->base), 0,
                 sizeof(block_pool*) * static_cast<std::size_t>(slot_count));
-    for (std::int64_t size = 8; size <= largest_block; size += 8) {
+    for (std::int64_t size = 8; size <= largest_pool_block_size; size += 8) {
       void* pool_block = heap.allocate(sizeof(block_pool));
       std::memset(pool_block, 0, sizeof(block_pool));
       table->slots[size / 8] = ::new (pool_block) block_pool(size);

@@ -55,7 +55,7 @@ class block_pool final {
   // blocks, so a chunk's data block wastes less than one block of its class.
   static constexpr std::uint64_t blocks_per_chunk_for(std::int64_t block_size) noexcept {
     auto size = static_cast<std::uint64_t>(block_size);
-    std::uint64_t blocks = heap_3::class_size(heap_3::class_for(100 * size)) / size;
+    std::uint64_t blocks = heap_3::class_size(heap_3::fitting_class(100 * size)) / size;
     assert(blocks >= 100 && blocks <= 64 * largest_bitmap_words && "blocks_per_chunk_for: outside the bitmap");
     return blocks;
   }
@@ -203,7 +203,7 @@ inline std::int32_t block_pool::chunk_index_of(const void* p) const noexcept {
 class pool_table {
  public:
   static constexpr std::int32_t slot_count = 34;
-  static constexpr std::int64_t largest_block = 264;
+  static constexpr std::int64_t largest_pool_block_size = 264;
 
   // The table, created on first use and never destroyed.
   static pool_table& instance() {

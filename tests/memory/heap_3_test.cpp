@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(table, heap_3_class_of,
 TEST(heap_3, class_of_is_the_smallest_class_whose_size_is_not_below_the_request) {
   for (int bit = 1; bit <= 35; ++bit) {
     for (std::uint64_t n : {(one << bit) - 1, one << bit, (one << bit) + 1}) {
-      if (n > heap_3::largest_block) continue;
+      if (n > heap_3::largest_class_size) continue;
       std::int32_t c = heap_3::class_of(n);
       ASSERT_GE(c, 0);
       ASSERT_LT(c, heap_3::class_count);
@@ -50,7 +50,7 @@ TEST(heap_3, class_of_is_the_smallest_class_whose_size_is_not_below_the_request)
 }
 
 TEST(heap_3, requests_beyond_the_last_class_raise_out_of_storage_instead_of_reading_past_it) {
-  EXPECT_THROW(heap_3::class_of(heap_3::largest_block + 1), platform::out_of_storage);
+  EXPECT_THROW(heap_3::class_of(heap_3::largest_class_size + 1), platform::out_of_storage);
   EXPECT_THROW(heap_3::instance().allocate(UINT64_MAX), std::bad_alloc);
 }
 

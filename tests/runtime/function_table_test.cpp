@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "memory/block_storage.h"
+#include "memory/storage_counters.h"
 #include "storage_count.h"
 
 namespace lagscan {
