@@ -61,11 +61,18 @@ class heap_3 {
     size_class classes[class_count];
   };
 
-  // The one heap, created on first use and never destroyed.
+  // The one heap, created on first use and never destroyed. A failed
+  // creation is tried again at the next use.
   static heap_3& instance() {
     static heap_3* const heap = create();
     return *heap;
   }
+
+  // A new heap, its own storage from the process heap; a failure gives back
+  // what was taken and goes on. instance() makes the one heap with it; tests
+  // make their own, to reach its failure paths and to serve others through
+  // a heap whose traffic they can see.
+  static heap_3* create();
 
   // A block of class_size(class_of(n)) bytes; never null. n above
   // largest_class_size raises platform::out_of_storage, as exhaustion does.
@@ -103,7 +110,6 @@ class heap_3 {
   std::uint64_t tag;
 
  private:
-  static heap_3* create();
   // Pushes p under the class lock; false when the cache could not grow.
   static bool push(size_class& k, void* p, std::uint64_t tag) noexcept;
 };

@@ -207,9 +207,17 @@ class pool_table {
 
   // The table, created on first use and never destroyed.
   static pool_table& instance() {
-    static pool_table* const table = create();
+    static pool_table* const table = create(heap_3::instance());
     return *table;
   }
+
+  // A new table with its 33 pools, all storage from heap. A failure tears
+  // down the pools built so far, frees the slot array and the table and goes
+  // on. instance() makes the one table with it; tests make their own.
+  static pool_table* create(heap_3& heap);
+  // Gives back a table that create made and whose pools hold no chunks:
+  // the process-wide table never is, tests' own tables are.
+  static void destroy(pool_table* table, heap_3& heap) noexcept;
 
   // The pool for blocks of 8 * s bytes (s = 1 ... 33); slot 0 is slot 1's.
   block_pool& slot(std::int32_t s) noexcept { return *slots[s]; }
@@ -220,9 +228,8 @@ class pool_table {
   std::int32_t base;
 
  private:
-  static pool_table* create();
-  void resize_slots(std::int32_t n);
-  void tear_down_pools() noexcept;
+  void resize_slots(std::int32_t n, heap_3& heap);
+  void tear_down_pools(heap_3& heap) noexcept;
 };
 
 }  // namespace lagscan

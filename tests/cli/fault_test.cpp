@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -426,6 +427,22 @@ TEST_F(command, widest_window_prints_the_result_or_a_clear_message) {
     // Where the 8 GiB cannot be had, the failure is the command's "Error".
     EXPECT_TRUE(out == result(value) || out == "Error\n") << out;
   }
+}
+
+// The one deterministic way to "Error": a window of 8 GiB in an address
+// space of 1 GiB. The storage cannot be had, and the command must say so
+// with its catch-all message and status 1 rather than crash.
+TEST_F(command, widest_window_without_the_storage_for_it_prints_error) {
+  if (running_under_a_tool()) GTEST_SKIP() << run_under()[0] << " needs more address space than the limit";
+#if defined(LAGSCAN_SANITIZE)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#endif
+  auto limit_address_space = [] {
+    rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+  };
+  EXPECT_EQ(run({"up.xy", "down.xy", std::to_string((std::int64_t{1} << 30) - 1)}, limit_address_space).out,
+            "Error\n");
 }
 
 }  // namespace
