@@ -281,6 +281,10 @@ void count_unclosed_comment(const fs::path& file) { write_text(file, "/* 2\n"); 
 void count_not_a_number(const fs::path& file) { write_text(file, "many\n"); }
 void count_too_many_digits(const fs::path& file) { write_text(file, "99999999999999\n"); }
 void count_zero(const fs::path& file) { write_text(file, "0\n"); }
+void count_one(const fs::path& file) { write_text(file, "1"); }
+void count_two(const fs::path& file) { write_text(file, "2"); }
+void count_nine_digits(const fs::path& file) { write_text(file, "999999999"); }
+void count_only_a_comment(const fs::path& file) { write_text(file, "' only a comment"); }
 void count_empty(const fs::path& file) { write_text(file, ""); }
 
 class thread_count_file : public unprivileged_command, public ::testing::WithParamInterface<count_file_case> {
@@ -294,15 +298,20 @@ class thread_count_file : public unprivileged_command, public ::testing::WithPar
   }
 };
 
-// The count only sizes per-thread scratch: whatever the file holds, the
-// command prints exactly what it prints without it.
+// The count only sizes per-thread scratch: whatever the file holds or is,
+// the command prints exactly what it prints without it, for a result, a
+// reported error and the usage text alike.
 TEST_P(thread_count_file, leaves_the_output_as_without_it) {
   auto as_user = GetParam().unprivileged ? become_unprivileged : nullptr;
-  std::string plain = run({"up.xy", "down.xy", "3"}, as_user).out;
-  ASSERT_EQ(plain, up_down_result);
+  const std::vector<std::string> commands[] = {{"up.xy", "down.xy", "3"}, {"up.xy", "missing.xy", "3"}, {"up.xy"}};
+  std::vector<std::string> plain;
+  for (const auto& args : commands) plain.push_back(run(args, as_user).out);
+  ASSERT_EQ(plain[0], up_down_result);
+  ASSERT_EQ(plain[1], " Cannot open file missing.xy\n");
   GetParam().make(data.path() / "maxnumthreads.txt");
-  EXPECT_EQ(run({"up.xy", "down.xy", "3"}, as_user).out, plain);
-  EXPECT_EQ(run({"up.xy", "missing.xy", "3"}, as_user).out, " Cannot open file missing.xy\n");
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(run(commands[i], as_user).out, plain[i]) << commands[i].size() << " arguments";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -313,7 +322,10 @@ INSTANTIATE_TEST_SUITE_P(
                       count_file_case{"unclosed_comment", count_unclosed_comment, false},
                       count_file_case{"not_a_number", count_not_a_number, false},
                       count_file_case{"too_many_digits", count_too_many_digits, false},
-                      count_file_case{"zero", count_zero, false}, count_file_case{"empty", count_empty, false}),
+                      count_file_case{"zero", count_zero, false}, count_file_case{"empty", count_empty, false},
+                      count_file_case{"one", count_one, false}, count_file_case{"two", count_two, false},
+                      count_file_case{"nine_digits", count_nine_digits, false},
+                      count_file_case{"only_a_comment", count_only_a_comment, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- Files too large for the 32-bit sizes ---------------------------------
