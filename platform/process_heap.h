@@ -58,7 +58,8 @@ heap_calls& thread_heap_calls() noexcept;
 // disarms it. Reaches the paths that only exhausted storage takes.
 void fail_allocation_after(std::int64_t successes) noexcept;
 // Takes bytes as the memory the machine can back (0: the machine's own), so
-// that the refusal of requests beyond it can be shown on any machine.
+// that the refusal of requests beyond it can be shown on any machine. POSIX
+// systems only; the Windows heap checks no such limit.
 void limit_backable_memory(std::uint64_t bytes) noexcept;
 
 }  // namespace lagscan::platform
