@@ -4,6 +4,7 @@
 
 #include "app/lag_correlation.h"
 #include "memory/arrays.h"
+#include "memory/size_limit_error.h"
 #include "streams/except_3.h"
 #include "streams/file_in.h"
 #include "streams/out_stream.h"
@@ -42,7 +43,7 @@ void check_window_width(std::int32_t s, end_function end) {
 
 }  // namespace
 
-std::int32_t parse_count(const char* text) {
+std::int32_t parse_window_width(const char* text) {
   while (is_c_space(*text)) ++text;
   bool negative = *text == '-';
   if (*text == '+' || *text == '-') ++text;
@@ -82,7 +83,7 @@ int run_command(int argc, char** argv, end_function end) {
       current_out().put_text(usage);
       stop(end);
     }
-    std::int32_t s = parse_count(argv[3]);
+    std::int32_t s = parse_window_width(argv[3]);
     check_window_width(s, end);
 
     real_array a;
@@ -109,6 +110,13 @@ int run_command(int argc, char** argv, end_function end) {
     out.write_cstr(error->text.c_str());
     out.write_char('\n');
     release_error(error);
+    stop(end);
+  } catch (const size_limit_error& error) {
+    // Reported as an error object would carry it: a blank, then the words.
+    out_stream& out = current_out();
+    out.write_char(' ');
+    out.write_cstr(error.message());
+    out.write_char('\n');
     stop(end);
   } catch (const command_ended&) {
     throw;  // a harness leaving the command, not a failure of it

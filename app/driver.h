@@ -9,7 +9,7 @@ class out_stream;
 
 // The third argument as the C library's decimal string-to-integer conversion
 // reads it, clamped to the 32-bit range instead of wrapping.
-std::int32_t parse_count(const char* text);
+std::int32_t parse_window_width(const char* text);
 
 // The message (with its line end) for a window width s that the window
 // cannot be built for, checked in this order: even (0 and text that is no

@@ -184,7 +184,7 @@ table_format format_of(const std::string& name) {
 }
 
 int run(const settings& options) {
-  std::int32_t s = parse_count(options.s_text.c_str());
+  std::int32_t s = parse_window_width(options.s_text.c_str());
   if (const char* message = window_width_message(s)) {
     std::string text = message;
     text.pop_back();  // its line end

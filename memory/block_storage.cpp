@@ -2,6 +2,9 @@
 
 #include "memory/sanitizer.h"
 #include "memory/storage_sources.h"
+#ifdef LAGSCAN_TEST_INSTRUMENTS
+#include "memory/storage_counters.h"
+#endif
 
 namespace lagscan::block_storage {
 namespace {
@@ -14,45 +17,59 @@ std::uint64_t element_bytes_of(std::uint64_t k) {
   return k > UINT64_MAX / element_bytes ? UINT64_MAX : k * element_bytes;
 }
 
+// Counting for tests, in the instrumented copy of this file only; in the
+// shipped program these are empty and the hot paths carry nothing of it.
+#ifdef LAGSCAN_TEST_INSTRUMENTS
+void count_pool_take(int slot) noexcept { ++thread_counters().pool_takes[slot]; }
+void count_pool_return(int slot) noexcept { ++thread_counters().pool_returns[slot]; }
+void count_heap_take() noexcept { ++thread_counters().heap_takes; }
+void count_heap_return() noexcept { ++thread_counters().heap_returns; }
+#else
+constexpr void count_pool_take(int) noexcept {}
+constexpr void count_pool_return(int) noexcept {}
+constexpr void count_heap_take() noexcept {}
+constexpr void count_heap_return() noexcept {}
+#endif
+
 }  // namespace
 
+#ifdef LAGSCAN_TEST_INSTRUMENTS
 counters& thread_counters() noexcept {
   thread_local constinit counters c{};
   return c;
 }
+#endif
 
 void* allocate_bytes(std::uint64_t n) {
   storage_sources::ensure_pools();
-  counters& c = thread_counters();
   if (n <= largest_pooled_bytes) {
     int slot = slot_for_bytes(n);
     void* p = storage_sources::pool_allocate(slot);
     sanitizer::expose_prefix(p, n, slot_bytes(slot));
-    ++c.pool_takes[slot];
+    count_pool_take(slot);
     return p;
   }
   void* p = storage_sources::heap_allocate(n);
-  ++c.heap_takes;
+  count_heap_take();
   return p;
 }
 
 void free_bytes(void* p, std::uint64_t n) noexcept {
-  counters& c = thread_counters();
   if (n <= largest_pooled_bytes) {
     int slot = slot_for_bytes(n);
     storage_sources::pool_free(slot, p);
-    ++c.pool_returns[slot];
+    count_pool_return(slot);
     return;
   }
   storage_sources::heap_free(p);
-  ++c.heap_returns;
+  count_heap_return();
 }
 
 void* allocate_elements(std::uint64_t k) {
   if (k <= largest_pooled_elements) return allocate_bytes(k * element_bytes);
   storage_sources::ensure_pools();
   void* p = storage_sources::heap_allocate(element_bytes_of(k));
-  ++thread_counters().heap_takes;
+  count_heap_take();
   return p;
 }
 
@@ -62,7 +79,7 @@ void free_elements(void* p, std::uint64_t k) noexcept {
     return;
   }
   storage_sources::heap_free(p);
-  ++thread_counters().heap_returns;
+  count_heap_return();
 }
 
 std::uint64_t round_bytes(std::uint64_t n) {

@@ -32,21 +32,4 @@ void free_elements(void* p, std::uint64_t k) noexcept;
 std::uint64_t round_bytes(std::uint64_t n);
 std::uint64_t round_elements(std::uint64_t k);
 
-// Takes and returns per source, counted on the calling thread, so that tests
-// can show which source served a block and that every block came back.
-struct counters {
-  std::uint64_t pool_takes[34];
-  std::uint64_t pool_returns[34];
-  std::uint64_t heap_takes;
-  std::uint64_t heap_returns;
-
-  // Blocks taken from either source and not yet returned.
-  std::uint64_t blocks_out() const {
-    std::uint64_t out = heap_takes - heap_returns;
-    for (int slot = 0; slot < 34; ++slot) out += pool_takes[slot] - pool_returns[slot];
-    return out;
-  }
-};
-counters& thread_counters() noexcept;
-
 }  // namespace lagscan::block_storage

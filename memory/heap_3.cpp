@@ -57,8 +57,8 @@ std::int32_t heap_3::class_of(std::uint64_t n) {
     write_heap_log_line();
     return 0;
   }
-  if (n > largest_block) [[unlikely]] throw platform::out_of_storage();
-  return class_for(n);
+  if (n > largest_class_size) [[unlikely]] throw platform::out_of_storage();
+  return fitting_class(n);
 }
 
 heap_3* heap_3::create() {
@@ -133,10 +133,10 @@ void heap_3::free(void* p) noexcept {
   if (p == nullptr) return;
   // Every block was allocated with exactly its class size.
   std::uint64_t size = platform::heap_block_size(p);
-  if (!std::has_single_bit(size) || size > largest_block) [[unlikely]] {
+  if (!std::has_single_bit(size) || size > largest_class_size) [[unlikely]] {
     platform::stop_on_contract_violation("heap_3::free of a block that heap_3 did not allocate");
   }
-  size_class& k = table->classes[class_for(size)];
+  size_class& k = table->classes[fitting_class(size)];
   if (sanitizer::is_poisoned(p)) [[unlikely]] {
     platform::stop_on_contract_violation("heap_3::free of a block that is already free");
   }

@@ -37,7 +37,7 @@ inline constinit std::atomic<std::uint32_t> locking_switch{0};
 class heap_3 {
  public:
   static constexpr std::int32_t class_count = 35;
-  static constexpr std::uint64_t largest_block = std::uint64_t{1} << 35;
+  static constexpr std::uint64_t largest_class_size = std::uint64_t{1} << 35;
   static constexpr std::uint32_t direct_release = 1;
 
   struct cache_entry {
@@ -61,14 +61,21 @@ class heap_3 {
     size_class classes[class_count];
   };
 
-  // The one heap, created on first use and never destroyed.
+  // The one heap, created on first use and never destroyed. A failed
+  // creation is tried again at the next use.
   static heap_3& instance() {
     static heap_3* const heap = create();
     return *heap;
   }
 
+  // A new heap, its own storage from the process heap; a failure gives back
+  // what was taken and goes on. instance() makes the one heap with it; tests
+  // make their own, to reach its failure paths and to serve others through
+  // a heap whose traffic they can see.
+  static heap_3* create();
+
   // A block of class_size(class_of(n)) bytes; never null. n above
-  // largest_block raises platform::out_of_storage, as exhaustion does.
+  // largest_class_size raises platform::out_of_storage, as exhaustion does.
   // In the sanitizer build only the n bytes asked for are addressable.
   void* allocate(std::uint64_t n);
   // p must come from allocate; null does nothing. Never fails: a cache that
@@ -77,11 +84,12 @@ class heap_3 {
 
   static constexpr std::uint64_t class_size(std::int32_t c) noexcept { return std::uint64_t{2} << c; }
 
-  // The smallest class whose size is >= n, for 1 <= n <= largest_block.
+  // The smallest class whose size is >= n, for 1 <= n <= largest_class_size
+  // only: a pure function for sizes already known to be in range.
   // Costs one count of leading zeros and at most two comparisons: no loop,
   // no table.
-  static constexpr std::int32_t class_for(std::uint64_t n) noexcept {
-    assert(n >= 1 && n <= largest_block && "class_for: the request lies outside heap_3's classes");
+  static constexpr std::int32_t fitting_class(std::uint64_t n) noexcept {
+    assert(n >= 1 && n <= largest_class_size && "fitting_class: the request lies outside heap_3's classes");
     std::int32_t c = static_cast<std::int32_t>(std::bit_width(n)) - 2;  // highest set bit, less one
     if (c < 0) c = 0;
     if (n > class_size(c)) ++c;
@@ -89,9 +97,10 @@ class heap_3 {
     return c;
   }
 
-  // class_for with the two ends settled: 0 writes one heap_log line and
-  // answers class 0; above largest_block raises platform::out_of_storage
-  // rather than naming a class that does not exist.
+  // The class of a request of any size: fitting_class with the two ends
+  // settled. 0 writes one heap_log line and answers class 0; above
+  // largest_class_size raises platform::out_of_storage rather than naming a
+  // class that does not exist.
   static std::int32_t class_of(std::uint64_t n);
 
   size_class& class_record(std::int32_t c) noexcept { return table->classes[c]; }
@@ -101,11 +110,11 @@ class heap_3 {
   std::uint64_t tag;
 
  private:
-  static heap_3* create();
   // Pushes p under the class lock; false when the cache could not grow.
   static bool push(size_class& k, void* p, std::uint64_t tag) noexcept;
 };
 
-static_assert(heap_3::class_for(1) == 0 && heap_3::class_for(heap_3::largest_block) == heap_3::class_count - 1);
+static_assert(heap_3::fitting_class(1) == 0 &&
+              heap_3::fitting_class(heap_3::largest_class_size) == heap_3::class_count - 1);
 
 }  // namespace lagscan

@@ -123,32 +123,34 @@ const char* block_pool::bookkeeping_fault() const noexcept {
   return nullptr;
 }
 
-pool_table* pool_table::create() {
-  heap_3& heap = heap_3::instance();
+pool_table* pool_table::create(heap_3& heap) {
   void* block = heap.allocate(sizeof(pool_table));
   auto* table = ::new (block) pool_table{};  // zero-filled: no slots yet
   try {
-    table->resize_slots(slot_count);
+    table->resize_slots(slot_count, heap);
     std::memset(static_cast<void*>(table->slots + table->base), 0,
                 sizeof(block_pool*) * static_cast<std::size_t>(slot_count));
-    for (std::int64_t size = 8; size <= largest_block; size += 8) {
+    for (std::int64_t size = 8; size <= largest_pool_block_size; size += 8) {
       void* pool_block = heap.allocate(sizeof(block_pool));
       std::memset(pool_block, 0, sizeof(block_pool));
       table->slots[size / 8] = ::new (pool_block) block_pool(size);
     }
     table->slots[0] = table->slots[1];
   } catch (...) {
-    table->tear_down_pools();
-    table->resize_slots(0);
-    heap.free(block);
+    destroy(table, heap);
     throw;
   }
   return table;
 }
 
+void pool_table::destroy(pool_table* table, heap_3& heap) noexcept {
+  table->tear_down_pools(heap);
+  table->resize_slots(0, heap);  // frees, never allocates
+  heap.free(table);
+}
+
 // Content is not kept: the table only ever sizes its slot array once.
-void pool_table::resize_slots(std::int32_t n) {
-  heap_3& heap = heap_3::instance();
+void pool_table::resize_slots(std::int32_t n, heap_3& heap) {
   if (n <= 0) {
     if (capacity != 0) heap.free(slots + base);
     slots = nullptr;
@@ -163,9 +165,8 @@ void pool_table::resize_slots(std::int32_t n) {
   count = n;
 }
 
-void pool_table::tear_down_pools() noexcept {
+void pool_table::tear_down_pools(heap_3& heap) noexcept {
   if (capacity == 0) return;
-  heap_3& heap = heap_3::instance();
   slots[0] = nullptr;  // slot 1's pool, torn down once
   for (std::int32_t s = 1; s < count; ++s) {
     if (slots[s] == nullptr) continue;

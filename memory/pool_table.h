@@ -55,7 +55,7 @@ class block_pool final {
   // blocks, so a chunk's data block wastes less than one block of its class.
   static constexpr std::uint64_t blocks_per_chunk_for(std::int64_t block_size) noexcept {
     auto size = static_cast<std::uint64_t>(block_size);
-    std::uint64_t blocks = heap_3::class_size(heap_3::class_for(100 * size)) / size;
+    std::uint64_t blocks = heap_3::class_size(heap_3::fitting_class(100 * size)) / size;
     assert(blocks >= 100 && blocks <= 64 * largest_bitmap_words && "blocks_per_chunk_for: outside the bitmap");
     return blocks;
   }
@@ -203,13 +203,21 @@ inline std::int32_t block_pool::chunk_index_of(const void* p) const noexcept {
 class pool_table {
  public:
   static constexpr std::int32_t slot_count = 34;
-  static constexpr std::int64_t largest_block = 264;
+  static constexpr std::int64_t largest_pool_block_size = 264;
 
   // The table, created on first use and never destroyed.
   static pool_table& instance() {
-    static pool_table* const table = create();
+    static pool_table* const table = create(heap_3::instance());
     return *table;
   }
+
+  // A new table with its 33 pools, all storage from heap. A failure tears
+  // down the pools built so far, frees the slot array and the table and goes
+  // on. instance() makes the one table with it; tests make their own.
+  static pool_table* create(heap_3& heap);
+  // Gives back a table that create made and whose pools hold no chunks:
+  // the process-wide table never is, tests' own tables are.
+  static void destroy(pool_table* table, heap_3& heap) noexcept;
 
   // The pool for blocks of 8 * s bytes (s = 1 ... 33); slot 0 is slot 1's.
   block_pool& slot(std::int32_t s) noexcept { return *slots[s]; }
@@ -220,9 +228,8 @@ class pool_table {
   std::int32_t base;
 
  private:
-  static pool_table* create();
-  void resize_slots(std::int32_t n);
-  void tear_down_pools() noexcept;
+  void resize_slots(std::int32_t n, heap_3& heap);
+  void tear_down_pools(heap_3& heap) noexcept;
 };
 
 }  // namespace lagscan

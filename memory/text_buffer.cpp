@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "memory/block_storage.h"
-#include "streams/except_3.h"
+#include "memory/size_limit_error.h"
 
 namespace lagscan {
 namespace {
@@ -21,11 +21,9 @@ void text_buffer::make_empty() noexcept {
   length = 1;
 }
 
-void text_buffer::too_large() { raise_error("Text too large"); }
-
 // Where text starts inside this buffer's own block, or -1 when it lies
-// elsewhere. A text appended to itself must be read from the new block once
-// growing has freed the old one.
+// elsewhere. A text assigned or appended to itself must be read from the new
+// block once growing has freed the old one.
 std::int64_t text_buffer::offset_in_block(char_range text) const noexcept {
   auto begin = reinterpret_cast<std::uintptr_t>(text.begin);
   auto block = reinterpret_cast<std::uintptr_t>(buffer);
@@ -43,7 +41,13 @@ void text_buffer::assign(char_range text) {
     make_empty();
     return;
   }
-  if (n + 1 > capacity) reserve(n + 1, false);
+  if (n + 1 > capacity) {
+    // The text may be this buffer's own, which growing frees: keep the old
+    // bytes and read them from the new block.
+    std::int64_t own = offset_in_block(text);
+    reserve(n + 1, own >= 0);
+    if (own >= 0) text.begin = buffer + own;
+  }
   length = static_cast<std::int32_t>(n + 1);
   std::memmove(buffer, text.begin, static_cast<std::size_t>(n));
   buffer[n] = '\0';
@@ -70,7 +74,7 @@ void text_buffer::append_grown(char_range text) {
   std::int64_t used = size();
   std::int64_t grown = used + 1 + n;
   if (capacity < grown) {
-    if (grown > max_bytes) too_large();
+    if (grown > max_bytes) raise_text_too_large();
     std::int64_t own = offset_in_block(text);
     // Doubling is cut at the limit rather than refused below it.
     reserve(std::min(2 * grown, max_bytes), true);
@@ -88,7 +92,7 @@ void text_buffer::push_byte_grown(char c) {
     reserve(std::max<std::int64_t>(2 * std::int64_t{length}, 8), false);
     buffer[0] = first;
   } else if (capacity == length) {
-    if (length >= max_bytes) too_large();
+    if (length >= max_bytes) raise_text_too_large();
     reserve(std::min(2 * std::int64_t{length}, max_bytes), true);
   }
   buffer[length] = c;
@@ -100,7 +104,7 @@ void text_buffer::reserve(std::int64_t size, bool keep) {
     release();
     return;
   }
-  if (size > max_bytes) too_large();
+  if (size > max_bytes) raise_text_too_large();
   if (capacity == 0) {
     std::uint64_t c = block_storage::round_bytes(static_cast<std::uint64_t>(size));
     buffer = static_cast<char*>(block_storage::allocate_bytes(c));

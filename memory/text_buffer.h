@@ -6,7 +6,8 @@
 //   raw    capacity 0, length 0, buffer meaningless (after release())
 //   owned  capacity > 0, buffer from block_storage::allocate_bytes(capacity)
 // length counts the terminator; for an owned buffer length <= capacity.
-// A text holds at most max_bytes bytes including its terminator.
+// A text holds at most max_bytes bytes including its terminator; a request
+// past it raises size_limit_error "Text too large".
 #pragma once
 
 #include <cstdint>
@@ -61,7 +62,6 @@ class text_buffer {
   static char* empty_text() noexcept;
   void make_empty() noexcept;
   std::int64_t offset_in_block(char_range text) const noexcept;
-  [[noreturn]] static void too_large();
 };
 
 }  // namespace lagscan

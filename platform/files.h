@@ -34,4 +34,10 @@ std::int64_t file_size(const char* path);
 // cannot be read or does not fit.
 bool current_directory(char* buffer, int size);
 
+// Makes a write to a pipe whose reader has gone fail like any other failed
+// write (EPIPE) instead of ending the process by a signal, so that the
+// program still ends normally with its own status. Nothing to do on Windows,
+// where such a write only fails.
+void fail_writes_to_closed_pipes() noexcept;
+
 }  // namespace lagscan::platform

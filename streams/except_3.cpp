@@ -78,6 +78,4 @@ void raise_error(const char* word, const text_buffer& detail) {
   raise(error);
 }
 
-void raise_array_too_large() { raise_error("Array too large"); }
-
 }  // namespace lagscan

@@ -22,7 +22,7 @@ constexpr std::int32_t last_serial = 0x7FFFFFF5;
 constexpr std::int64_t load_slack = 1001;
 // Files of this size or more do not fit the 32-bit text sizes
 // (the text, slack included, must stay within a text_buffer).
-constexpr std::int64_t largest_loadable = text_buffer::max_bytes - load_slack + 1;
+constexpr std::int64_t smallest_refused_size = text_buffer::max_bytes - load_slack + 1;
 
 std::int32_t next_serial() {
   std::int32_t current = serial_counter.load(std::memory_order_relaxed);
@@ -172,7 +172,7 @@ void file_in::load() {
   if ((in_flags & load_all) == 0) return;
   std::int64_t size = platform::file_size(file_path.c_str());
   if (size < 0) size = 0;
-  if (size >= largest_loadable) raise_error("File too large", file_path);
+  if (size >= smallest_refused_size) raise_error("File too large", file_path);
   text_buffer& t = content.text;
   if (t.capacity < size + load_slack) {
     t.reserve(size + load_slack, true);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "memory/block_storage.h"
+#include "memory/storage_counters.h"
 #include "memory/heap_3.h"
 #include "memory/pool_table.h"
 #include "support/check.h"

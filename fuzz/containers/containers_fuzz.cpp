@@ -24,8 +24,9 @@
 
 #include "memory/arrays.h"
 #include "memory/block_storage.h"
+#include "memory/size_limit_error.h"
+#include "memory/storage_counters.h"
 #include "memory/text_buffer.h"
-#include "streams/except_3.h"
 #include "support/check.h"
 #include "support/models.h"
 
@@ -96,9 +97,8 @@ template <class Request>
 void expect_refused(Request request, const char* message) {
   try {
     request();
-  } catch (except_3* error) {
-    std::string text = error->text.c_str();
-    release_error(error);
+  } catch (const size_limit_error& error) {
+    std::string text = error.message();
     FUZZ_CHECK(text == message, "refused with " + text);
     return;
   }
@@ -227,7 +227,7 @@ class session {
         std::int64_t size = some_size(text_buffer::max_bytes);
         bool keep = in_.ConsumeBool();
         if (size > text_buffer::max_bytes) {
-          expect_refused([&] { t.reserve(size, keep); }, " Text too large");
+          expect_refused([&] { t.reserve(size, keep); }, "Text too large");
           break;
         }
         const std::int32_t old_capacity = t.capacity;
@@ -284,7 +284,7 @@ class session {
         std::int64_t n = some_size(real_array::max_elements);
         bool keep = in_.ConsumeBool();
         if (n > real_array::max_elements) {
-          expect_refused([&] { a.reserve(n, keep); }, " Array too large");
+          expect_refused([&] { a.reserve(n, keep); }, "Array too large");
           break;
         }
         const std::int32_t old_capacity = a.capacity;
@@ -316,8 +316,8 @@ class session {
         as.model.clear();
         break;
       default: {  // refused requests leave everything as it was
-        expect_refused([&] { t.reserve(text_buffer::max_bytes + 1, true); }, " Text too large");
-        expect_refused([&] { a.reserve(real_array::max_elements + 1, true); }, " Array too large");
+        expect_refused([&] { t.reserve(text_buffer::max_bytes + 1, true); }, "Text too large");
+        expect_refused([&] { a.reserve(real_array::max_elements + 1, true); }, "Array too large");
         break;
       }
     }

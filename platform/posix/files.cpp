@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstring>
 
@@ -65,5 +66,7 @@ bool current_directory(char* buffer, int size) {
   if (size <= 0) return false;
   return ::getcwd(buffer, static_cast<std::size_t>(size)) != nullptr;
 }
+
+void fail_writes_to_closed_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace lagscan::platform

@@ -1,6 +1,14 @@
 #include "platform/process_heap.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/sysinfo.h>
+#endif
+
 #include <cstdlib>
+
+#include "platform/heap_instruments.h"
 
 namespace lagscan::platform {
 namespace {
@@ -15,20 +23,73 @@ std::uint64_t* header_of(const void* p) {
 
 constinit const char the_heap = 0;
 
+#ifdef __linux__
+// A limit in bytes from a control group file (decimal digits), or 0 when
+// there is none: no file, "max", or anything unreadable. Plain system calls,
+// since this runs inside the allocator.
+std::uint64_t control_group_limit(const char* path) noexcept {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[32];
+  ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  std::uint64_t limit = 0;
+  ssize_t i = 0;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (limit > UINT64_MAX / 16) return 0;  // beyond any machine: no limit
+    limit = limit * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  return i > 0 ? limit : 0;
+}
+#endif
+
+// The most memory this machine can give one process: physical memory and
+// swap, or the control group's memory limit and swap where that is less.
+// Where the system overcommits, a block beyond it would be granted and
+// filling it would bring the out-of-memory killer instead of an error, so
+// such requests are refused as exhaustion. It is an upper bound: what other
+// processes use is not subtracted, so nothing that could succeed is
+// refused. 0 when unknown: nothing is refused then.
+std::uint64_t machine_memory() noexcept {
+#ifdef __linux__
+  struct sysinfo info{};
+  if (::sysinfo(&info) != 0) return 0;
+  std::uint64_t unit = info.mem_unit;
+  std::uint64_t swap = std::uint64_t{info.totalswap} * unit;
+  std::uint64_t total = std::uint64_t{info.totalram} * unit + swap;
+  std::uint64_t group = control_group_limit("/sys/fs/cgroup/memory.max");  // version 2
+  if (group == 0) group = control_group_limit("/sys/fs/cgroup/memory/memory.limit_in_bytes");  // version 1
+  if (group != 0 && group < total - swap) total = group + swap;
+  return total;
+#else
+  long pages = ::sysconf(_SC_PHYS_PAGES);
+  long page_size = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+#endif
+}
+
+std::uint64_t backable_memory() noexcept {
+  std::uint64_t for_tests = instruments::backable_memory_for_tests();
+  if (for_tests != 0) return for_tests;
+  static const std::uint64_t machine = machine_memory();
+  return machine;
+}
+
+bool beyond_the_machine(std::uint64_t n) noexcept {
+  std::uint64_t limit = backable_memory();
+  return limit != 0 && n > limit;
+}
+
 }  // namespace
 
 heap_handle process_heap() noexcept { return &the_heap; }
 
-heap_calls& thread_heap_calls() noexcept {
-  thread_local constinit heap_calls calls{};
-  return calls;
-}
-
 void* heap_allocate(std::uint64_t n) {
-  if (n > largest_request) throw out_of_storage();
+  if (n > largest_request || beyond_the_machine(n) || instruments::take_injected_failure()) throw out_of_storage();
   void* raw = std::malloc(static_cast<std::size_t>(n + header_bytes));
   if (raw == nullptr) throw out_of_storage();
-  ++thread_heap_calls().allocations;
+  instruments::count_allocation();
   auto* header = static_cast<std::uint64_t*>(raw);
   header[0] = n;
   return static_cast<char*>(raw) + header_bytes;
@@ -40,7 +101,7 @@ std::uint64_t heap_block_size(const void* p) noexcept {
 
 void heap_release(void* p) noexcept {
   if (p == nullptr) return;
-  ++thread_heap_calls().releases;
+  instruments::count_release();
   std::free(header_of(p));
 }
 

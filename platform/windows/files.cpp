@@ -26,4 +26,6 @@ bool current_directory(char* buffer, int size) {
   return ::_getcwd(buffer, size) != nullptr;
 }
 
+void fail_writes_to_closed_pipes() noexcept {}
+
 }  // namespace lagscan::platform

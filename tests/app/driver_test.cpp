@@ -7,7 +7,7 @@
 namespace lagscan {
 namespace {
 
-TEST(parse_count, reads_like_the_c_library_and_clamps_to_32_bits) {
+TEST(parse_window_width, reads_like_the_c_library_and_clamps_to_32_bits) {
   struct {
     const char* text;
     std::int32_t value;
@@ -20,7 +20,7 @@ TEST(parse_count, reads_like_the_c_library_and_clamps_to_32_bits) {
       {"-2147483649", INT32_MIN},           {"-99999999999999999999", INT32_MIN},
       {"0000000000000000000000011", 11},
   };
-  for (const auto& c : cases) EXPECT_EQ(parse_count(c.text), c.value) << '"' << c.text << '"';
+  for (const auto& c : cases) EXPECT_EQ(parse_window_width(c.text), c.value) << '"' << c.text << '"';
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -101,20 +102,33 @@ TEST(lag_product_sum, combines_partial_sums_as_p0_plus_p2_then_p1_plus_p3) {
   EXPECT_EQ(lag_product_sum(w, x, y), expected);
 }
 
+// The two orders a kernel could take: the weight times each lag's finished
+// sum, or the weight inside every product. The data are chosen so that they
+// round apart, and the kernel must give the first.
+double lag_sum_weighting(const real_array& w, const real_array& x, const real_array& y, bool each_product) {
+  const std::int64_t n = x.count;
+  const std::int64_t h = w.count >> 1;
+  double total = 0.0;
+  for (std::int64_t m = -h; m <= h; ++m) {
+    const double weight = w[static_cast<std::int32_t>(h + m)];
+    double sum = 0.0;
+    for (std::int64_t i = std::max<std::int64_t>(0, -m); i < std::min(n, n - m); ++i) {
+      double product = x[static_cast<std::int32_t>(i)] * y[static_cast<std::int32_t>(i + m)];
+      sum += each_product ? product * weight : product;
+    }
+    total += each_product ? sum : sum * weight;
+  }
+  return total;
+}
+
 TEST(lag_product_sum, weight_multiplies_the_finished_lag_sum) {
   real_array x, y, w;
-  // Each product alone times 3 rounds differently from the sum times 3.
-  fill(x, {0.1, 0.2, 0.3});
-  fill(y, {0.7, 0.11, 0.13});
+  fill(x, {0.9, 0.03, 0.03});
+  fill(y, {0.54, 0.94, 0.38});
   make_window(w, 5);
-  double total = 0.0;
-  const std::int64_t n = 3, h = 2;
-  for (std::int64_t m = -h; m <= h; ++m) {
-    double sum = 0.0;
-    for (std::int64_t i = std::max<std::int64_t>(0, -m); i < std::min(n, n - m); ++i) sum += x[static_cast<int>(i)] * y[static_cast<int>(i + m)];
-    total += sum * w[static_cast<int>(h + m)];
-  }
-  EXPECT_EQ(lag_product_sum(w, x, y), total);
+  const double finished = lag_sum_weighting(w, x, y, false);
+  ASSERT_NE(finished, lag_sum_weighting(w, x, y, true)) << "the data must tell the two orders apart";
+  EXPECT_EQ(lag_product_sum(w, x, y), finished);
 }
 
 TEST(lag_product_sum, swapping_the_sequences_mirrors_the_lags) {

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -200,6 +202,7 @@ TEST_F(command, data_file_replaced_or_removed_while_read_gives_what_one_of_its_s
 }
 
 // --- Standard output that cannot be written -------------------------------
+// Closed, a device that is always full, or a pipe nobody reads.
 
 struct output_case {
   const char* name;
@@ -213,6 +216,17 @@ void full_output() {
   int fd = ::open("/dev/full", O_WRONLY);
   if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(125);
   ::close(fd);
+}
+// A pipe whose reader has gone: lagscan's output is flushed at exit, and the
+// write must fail like the others instead of ending it by SIGPIPE. The child
+// must not inherit an ignored SIGPIPE from this program, or the case would
+// show nothing.
+void closed_pipe_output() {
+  int ends[2];
+  if (::pipe(ends) != 0 || ::dup2(ends[1], 1) < 0) ::_exit(125);
+  ::close(ends[0]);
+  ::close(ends[1]);
+  std::signal(SIGPIPE, SIG_DFL);
 }
 
 struct outcome_case {
@@ -235,7 +249,8 @@ TEST_P(unwritable_output, ends_with_status_1_and_data_untouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     faults, unwritable_output,
-    ::testing::Combine(::testing::Values(output_case{"closed", close_output}, output_case{"full", full_output}),
+    ::testing::Combine(::testing::Values(output_case{"closed", close_output}, output_case{"full", full_output},
+                                         output_case{"closed_pipe", closed_pipe_output}),
                        ::testing::Values(outcome_case{"result", {"up.xy", "down.xy", "3"}},
                                          outcome_case{"usage", {"up.xy"}},
                                          outcome_case{"missing_file", {"up.xy", "missing.xy", "3"}},
@@ -266,6 +281,10 @@ void count_unclosed_comment(const fs::path& file) { write_text(file, "/* 2\n"); 
 void count_not_a_number(const fs::path& file) { write_text(file, "many\n"); }
 void count_too_many_digits(const fs::path& file) { write_text(file, "99999999999999\n"); }
 void count_zero(const fs::path& file) { write_text(file, "0\n"); }
+void count_one(const fs::path& file) { write_text(file, "1"); }
+void count_two(const fs::path& file) { write_text(file, "2"); }
+void count_nine_digits(const fs::path& file) { write_text(file, "999999999"); }
+void count_only_a_comment(const fs::path& file) { write_text(file, "' only a comment"); }
 void count_empty(const fs::path& file) { write_text(file, ""); }
 
 class thread_count_file : public unprivileged_command, public ::testing::WithParamInterface<count_file_case> {
@@ -279,15 +298,20 @@ class thread_count_file : public unprivileged_command, public ::testing::WithPar
   }
 };
 
-// The count only sizes per-thread scratch: whatever the file holds, the
-// command prints exactly what it prints without it.
+// The count only sizes per-thread scratch: whatever the file holds or is,
+// the command prints exactly what it prints without it, for a result, a
+// reported error and the usage text alike.
 TEST_P(thread_count_file, leaves_the_output_as_without_it) {
   auto as_user = GetParam().unprivileged ? become_unprivileged : nullptr;
-  std::string plain = run({"up.xy", "down.xy", "3"}, as_user).out;
-  ASSERT_EQ(plain, up_down_result);
+  const std::vector<std::string> commands[] = {{"up.xy", "down.xy", "3"}, {"up.xy", "missing.xy", "3"}, {"up.xy"}};
+  std::vector<std::string> plain;
+  for (const auto& args : commands) plain.push_back(run(args, as_user).out);
+  ASSERT_EQ(plain[0], up_down_result);
+  ASSERT_EQ(plain[1], " Cannot open file missing.xy\n");
   GetParam().make(data.path() / "maxnumthreads.txt");
-  EXPECT_EQ(run({"up.xy", "down.xy", "3"}, as_user).out, plain);
-  EXPECT_EQ(run({"up.xy", "missing.xy", "3"}, as_user).out, " Cannot open file missing.xy\n");
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(run(commands[i], as_user).out, plain[i]) << commands[i].size() << " arguments";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -298,7 +322,10 @@ INSTANTIATE_TEST_SUITE_P(
                       count_file_case{"unclosed_comment", count_unclosed_comment, false},
                       count_file_case{"not_a_number", count_not_a_number, false},
                       count_file_case{"too_many_digits", count_too_many_digits, false},
-                      count_file_case{"zero", count_zero, false}, count_file_case{"empty", count_empty, false}),
+                      count_file_case{"zero", count_zero, false}, count_file_case{"empty", count_empty, false},
+                      count_file_case{"one", count_one, false}, count_file_case{"two", count_two, false},
+                      count_file_case{"nine_digits", count_nine_digits, false},
+                      count_file_case{"only_a_comment", count_only_a_comment, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- Files too large for the 32-bit sizes ---------------------------------
@@ -413,6 +440,22 @@ TEST_F(command, widest_window_prints_the_result_or_a_clear_message) {
     // Where the 8 GiB cannot be had, the failure is the command's "Error".
     EXPECT_TRUE(out == result(value) || out == "Error\n") << out;
   }
+}
+
+// The one deterministic way to "Error": a window of 8 GiB in an address
+// space of 1 GiB. The storage cannot be had, and the command must say so
+// with its catch-all message and status 1 rather than crash.
+TEST_F(command, widest_window_without_the_storage_for_it_prints_error) {
+  if (running_under_a_tool()) GTEST_SKIP() << run_under()[0] << " needs more address space than the limit";
+#if defined(LAGSCAN_SANITIZE)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#endif
+  auto limit_address_space = [] {
+    rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+  };
+  EXPECT_EQ(run({"up.xy", "down.xy", std::to_string((std::int64_t{1} << 30) - 1)}, limit_address_space).out,
+            "Error\n");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "storage_counts.h"
-#include "streams/except_3.h"
+#include "memory/size_limit_error.h"
 
 namespace lagscan {
 namespace {
@@ -144,9 +144,8 @@ void expect_array_too_large(void (*operation)(real_array&), real_array& a) {
   try {
     operation(a);
     FAIL() << "no error raised";
-  } catch (except_3* error) {
-    EXPECT_STREQ(error->text.c_str(), " Array too large");
-    release_error(error);
+  } catch (const size_limit_error& error) {
+    EXPECT_STREQ(error.message(), "Array too large");
   }
 }
 

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(table, heap_3_class_of,
 TEST(heap_3, class_of_is_the_smallest_class_whose_size_is_not_below_the_request) {
   for (int bit = 1; bit <= 35; ++bit) {
     for (std::uint64_t n : {(one << bit) - 1, one << bit, (one << bit) + 1}) {
-      if (n > heap_3::largest_block) continue;
+      if (n > heap_3::largest_class_size) continue;
       std::int32_t c = heap_3::class_of(n);
       ASSERT_GE(c, 0);
       ASSERT_LT(c, heap_3::class_count);
@@ -50,7 +50,7 @@ TEST(heap_3, class_of_is_the_smallest_class_whose_size_is_not_below_the_request)
 }
 
 TEST(heap_3, requests_beyond_the_last_class_raise_out_of_storage_instead_of_reading_past_it) {
-  EXPECT_THROW(heap_3::class_of(heap_3::largest_block + 1), platform::out_of_storage);
+  EXPECT_THROW(heap_3::class_of(heap_3::largest_class_size + 1), platform::out_of_storage);
   EXPECT_THROW(heap_3::instance().allocate(UINT64_MAX), std::bad_alloc);
 }
 
@@ -109,24 +109,35 @@ INSTANTIATE_TEST_SUITE_P(same_class, heap_3_reuse,
                          ::testing::Values(same_class_case{3, 4}, same_class_case{512, 265},
                                            same_class_case{300, 512}, same_class_case{5000, 8192}));
 
-TEST(heap_3, the_first_push_makes_room_for_16_entries_and_the_17th_grows_the_cache_to_48) {
+// Measured from the capacity the class has when the test starts, so that it
+// holds for a class other tests (or an earlier repetition) have used: each
+// growth happens at the push that finds the cache full and makes room for
+// 2 * capacity + 16 entries (16, 48, 112, ... from an untouched class).
+TEST(heap_3, a_full_cache_grows_to_twice_its_capacity_plus_16_entries_at_the_next_push) {
   heap_3& heap = heap_3::instance();
-  std::int32_t c = heap_3::class_of(std::uint64_t{1} << 20);
-  heap_3::size_class& k = heap.class_record(c);
-  ASSERT_EQ(k.cache_capacity, 0) << "the class must be untouched for this test";
+  const std::uint64_t n = std::uint64_t{1} << 20;
+  heap_3::size_class& k = heap.class_record(heap_3::class_of(n));
+  const std::int64_t start = k.cache_capacity;
+  const std::int64_t first = 2 * start + 16;
+  const std::int64_t second = 2 * first + 16;
+  // Enough blocks, taken from the cache and the process heap alike, to fill
+  // the cache past two growths when they come back.
   std::vector<void*> blocks;
-  for (int i = 0; i < 17; ++i) blocks.push_back(heap.allocate(std::uint64_t{1} << 20));
+  for (std::int64_t i = 0; i < first + 1; ++i) blocks.push_back(heap.allocate(n));
+  ASSERT_EQ(k.cached, 0);
   std::vector<std::int64_t> capacities;
   for (void* p : blocks) {
     heap.free(p);
     capacities.push_back(k.cache_capacity);
   }
-  EXPECT_EQ(capacities.front(), 16);
-  EXPECT_EQ(capacities[15], 16);
-  EXPECT_EQ(capacities[16], 48);
-  EXPECT_EQ(k.cached, 17);
-  // Last in, first out, across the growth.
-  for (int i = 16; i >= 0; --i) EXPECT_EQ(heap.allocate(std::uint64_t{1} << 20), blocks[static_cast<std::size_t>(i)]);
+  for (std::size_t i = 0; i < capacities.size(); ++i) {
+    auto pushes = static_cast<std::int64_t>(i) + 1;
+    std::int64_t expected = pushes <= start ? start : pushes <= first ? first : second;
+    ASSERT_EQ(capacities[i], expected) << "after " << pushes << " pushes from a capacity of " << start;
+  }
+  EXPECT_EQ(k.cached, first + 1);
+  // Last in, first out, across the growths.
+  for (std::size_t i = blocks.size(); i-- > 0;) EXPECT_EQ(heap.allocate(n), blocks[i]);
   for (void* p : blocks) heap.free(p);
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "storage_counts.h"
-#include "streams/except_3.h"
+#include "memory/size_limit_error.h"
 
 namespace lagscan {
 namespace {
@@ -146,9 +146,8 @@ TEST(heap_array, doubling_past_the_element_limit_raises_array_too_large) {
   try {
     list.insert_at(nullptr, 0);
     FAIL() << "no error raised";
-  } catch (except_3* error) {
-    EXPECT_STREQ(error->text.c_str(), " Array too large");
-    release_error(error);
+  } catch (const size_limit_error& error) {
+    EXPECT_STREQ(error.message(), "Array too large");
   }
   list.capacity = 0;  // nothing was ever owned
   list.count = 0;

@@ -65,9 +65,12 @@ TEST(heap_log, the_counter_goes_up_by_one_per_line_from_zero) {
     std::smatch fields;
     ASSERT_TRUE(std::regex_match(lines[i], fields, line_format)) << lines[i];
     EXPECT_EQ(std::stoi(fields[2]), static_cast<int>(i));
-    if (i == 0) {  // the run's first line: both times at or very near zero
-      EXPECT_LT(std::stod(fields[3]), 0.01);
-      EXPECT_LT(std::stod(fields[4]), 0.01);
+    if (i == 0) {
+      // The run's first line: both times near zero, not readings of a clock
+      // that started elsewhere. The first line's t0 includes opening the
+      // file, which on a busy machine has taken over 10 ms.
+      EXPECT_LT(std::stod(fields[3]), 0.5);
+      EXPECT_LT(std::stod(fields[4]), 0.5);
     }
   }
 }

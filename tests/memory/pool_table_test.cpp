@@ -82,7 +82,7 @@ bool lies_in_a_chunk_of(const block_pool& pool, const void* p) {
 // free finds a block's index by a multiplication instead of a division; it
 // must agree with the division at every offset a chunk can hold.
 TEST(block_pool, the_block_index_by_reciprocal_equals_the_division_over_every_offset_of_every_chunk) {
-  for (std::int64_t size = 8; size <= pool_table::largest_block; size += 8) {
+  for (std::int64_t size = 8; size <= pool_table::largest_pool_block_size; size += 8) {
     std::uint64_t reciprocal = block_pool::reciprocal_of(size);
     std::uint64_t last = block_pool::blocks_per_chunk_for(size) * static_cast<std::uint64_t>(size);
     for (std::uint64_t offset = 0; offset < last; ++offset) {

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "memory/block_storage.h"
+#include "memory/storage_counters.h"
 
 namespace lagscan::testing {
 
-inline constexpr int heap_source = 34;
+inline constexpr int heap_source = pool_table::slot_count;
 
 class storage_counts {
  public:
@@ -27,10 +27,11 @@ class storage_counts {
   }
 
  private:
-  static std::vector<int> listed(const std::uint64_t (&now)[34], const std::uint64_t (&then)[34],
+  static std::vector<int> listed(const std::uint64_t (&now)[pool_table::slot_count],
+                                 const std::uint64_t (&then)[pool_table::slot_count],
                                  std::uint64_t heap) {
     std::vector<int> sources;
-    for (int slot = 0; slot < 34; ++slot) {
+    for (int slot = 0; slot < pool_table::slot_count; ++slot) {
       for (std::uint64_t k = then[slot]; k < now[slot]; ++k) sources.push_back(slot);
     }
     for (std::uint64_t k = 0; k < heap; ++k) sources.push_back(heap_source);

@@ -1,8 +1,10 @@
-// A text appended to itself: growing frees the block the appended bytes are
-// read from, so the copy must come from the new block (found by the
-// containers fuzz target as a heap use after free).
+// A text assigned or appended to itself: growing frees the block the bytes
+// are read from, so the copy must come from the new block (found as heap
+// uses after free, by the containers fuzz target for append and by review
+// for assign).
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "memory/text_buffer.h"
@@ -47,6 +49,40 @@ INSTANTIATE_TEST_SUITE_P(operations, appending_own_text,
                          ::testing::Values(self_append_case{"append", plain_append},
                                            self_append_case{"append_grown", grown_append}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// Ranges of the buffer's own text, given as offsets into "abcdef" (capacity
+// 7 after construction, so the text and its terminator fill the block).
+struct self_assign_case {
+  const char* name;
+  std::int32_t begin;
+  std::int32_t end;
+  bool grows;
+};
+
+void PrintTo(const self_assign_case& c, std::ostream* os) { *os << c.name; }
+
+class assigning_own_text : public ::testing::TestWithParam<self_assign_case> {};
+
+TEST_P(assigning_own_text, gives_the_bytes_of_the_range) {
+  const self_assign_case& c = GetParam();
+  text_buffer t(char_range::of("abcdef"));
+  ASSERT_EQ(t.capacity, 7);
+  std::string expected(t.buffer + c.begin, t.buffer + c.end);
+  t.assign({t.buffer + c.begin, t.buffer + c.end});
+  EXPECT_EQ(t.capacity > 7, c.grows);
+  EXPECT_EQ(std::string(t.c_str(), static_cast<std::size_t>(t.size())), expected);
+  EXPECT_EQ(t.length, c.end - c.begin + 1);
+  EXPECT_EQ(t.buffer[t.length - 1], '\0');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ranges, assigning_own_text,
+    ::testing::Values(
+        // Text and terminator: one byte more than the block holds, so the
+        // block is replaced while the range still points into it.
+        self_assign_case{"whole_block", 0, 7, true}, self_assign_case{"whole_text", 0, 6, false},
+        self_assign_case{"tail", 2, 6, false}, self_assign_case{"head", 0, 3, false}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace lagscan

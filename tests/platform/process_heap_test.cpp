@@ -46,6 +46,25 @@ TEST(process_heap, exhaustion_throws_out_of_storage_which_is_a_bad_alloc_and_nev
   }
 }
 
+#ifndef _WIN32
+// A request beyond the memory the machine can back would be granted by a
+// system that overcommits, and filling it would bring the out-of-memory
+// killer: it is refused as exhaustion without asking the system. The limit
+// is lowered to a size any machine has, so that the refusal shows anywhere.
+TEST(process_heap, a_request_beyond_what_the_machine_can_back_is_refused_without_asking_the_system) {
+  constexpr std::uint64_t limit = std::uint64_t{64} << 20;
+  limit_backable_memory(limit);
+  std::uint64_t before = thread_heap_calls().allocations;
+  EXPECT_THROW(heap_allocate(limit + 1), out_of_storage);
+  EXPECT_EQ(thread_heap_calls().allocations, before);
+  void* p = nullptr;
+  EXPECT_NO_THROW(p = heap_allocate(limit));
+  heap_release(p);
+  limit_backable_memory(0);
+  EXPECT_NO_THROW(heap_release(heap_allocate(limit + 1)));
+}
+#endif
+
 #ifdef _WIN32
 // Requests up to the largest go to the system heap, which raises a
 // structured exception when it cannot give the block; no machine gives a

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -10,9 +11,11 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <stdexcept>
 
 #include "memory/block_storage.h"
+#include "memory/storage_counters.h"
 #include "storage_count.h"
 
 namespace lagscan {
@@ -69,9 +72,23 @@ struct loose_version {
   real_array v;
 };
 
-class fill_of_each_table : public ::testing::TestWithParam<table_case> {};
+// Where every entry of a version stands after a fill from start: entry 0
+// holds the table's own value, entries from max(1, start) below count its
+// function, and every other entry of the storage is untouched. Answers the
+// first entry that differs, or -1.
+std::int32_t first_wrong_entry(const real_array& v, std::int32_t storage, std::int32_t start, const table_case& c) {
+  if (!same_bits(v[0], c.entry_0)) return 0;
+  const std::int32_t first = std::max(1, start);
+  for (std::int32_t i = 1; i < storage; ++i) {
+    bool filled = i >= first && i < v.count;
+    if (filled ? !same_bits(v[i], c.f(static_cast<double>(i))) : !is_untouched(v[i])) return i;
+  }
+  return -1;
+}
 
-TEST_P(fill_of_each_table, build_gives_one_version_with_every_entry_of_its_function) {
+class build_of_each_table : public ::testing::TestWithParam<table_case> {};
+
+TEST_P(build_of_each_table, gives_one_version_with_every_entry_of_its_function) {
   const table_case& c = GetParam();
   one_of_each tables;
   function_table* table = &tables[c.which];
@@ -80,61 +97,58 @@ TEST_P(fill_of_each_table, build_gives_one_version_with_every_entry_of_its_funct
   EXPECT_EQ(table->versions.capacity, 8);  // the first append's growth
   real_array& v = table->version(0);
   ASSERT_EQ(v.count, 8192);
-  EXPECT_TRUE(same_bits(v[0], c.entry_0));
-  for (std::int32_t i = 1; i < v.count; ++i) {
-    ASSERT_TRUE(same_bits(v[i], c.f(static_cast<double>(i)))) << "entry " << i;
-  }
+  EXPECT_EQ(first_wrong_entry(v, v.count, 1, c), -1);
   table->tear_down();
 }
 
-TEST_P(fill_of_each_table, fill_from_100_rewrites_only_100_onwards_and_entry_0) {
-  const table_case& c = GetParam();
-  one_of_each tables;
-  function_table* table = &tables[c.which];
-  loose_version lv(8192, 8192);
-  table->fill(lv.v, 100);
-  EXPECT_TRUE(same_bits(lv.v[0], c.entry_0));
-  for (std::int32_t i = 1; i < 100; ++i) ASSERT_TRUE(is_untouched(lv.v[i])) << "entry " << i;
-  for (std::int32_t i = 100; i < 8192; ++i) {
-    ASSERT_TRUE(same_bits(lv.v[i], c.f(static_cast<double>(i)))) << "entry " << i;
-  }
-}
-
-TEST_P(fill_of_each_table, fill_from_zero_or_below_starts_at_entry_1) {
-  const table_case& c = GetParam();
-  one_of_each tables;
-  function_table* table = &tables[c.which];
-  for (std::int32_t start : {0, -5, std::numeric_limits<std::int32_t>::min()}) {
-    loose_version lv(16, 16);
-    table->fill(lv.v, start);
-    EXPECT_TRUE(same_bits(lv.v[0], c.entry_0)) << "start " << start;
-    for (std::int32_t i = 1; i < 16; ++i) {
-      EXPECT_TRUE(same_bits(lv.v[i], c.f(static_cast<double>(i)))) << "start " << start << " entry " << i;
-    }
-  }
-}
-
-// Counts around the four-entries-per-pass loop and its tail: nothing past
-// count - 1 may be written.
-TEST_P(fill_of_each_table, fill_writes_exactly_the_entries_below_count) {
-  const table_case& c = GetParam();
-  one_of_each tables;
-  function_table* table = &tables[c.which];
-  for (std::int32_t count : {1, 2, 4, 5, 6, 7, 8, 9, 13}) {
-    loose_version lv(count + 3, count);
-    table->fill(lv.v, 0);
-    EXPECT_TRUE(same_bits(lv.v[0], c.entry_0)) << "count " << count;
-    for (std::int32_t i = 1; i < count; ++i) {
-      EXPECT_TRUE(same_bits(lv.v[i], c.f(static_cast<double>(i)))) << "count " << count << " entry " << i;
-    }
-    for (std::int32_t i = count; i < count + 3; ++i) {
-      EXPECT_TRUE(is_untouched(lv.v[i])) << "count " << count << " entry " << i;
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(tables, fill_of_each_table, ::testing::ValuesIn(table_cases),
+INSTANTIATE_TEST_SUITE_P(tables, build_of_each_table, ::testing::ValuesIn(table_cases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+struct fill_case {
+  const char* name;
+  std::int32_t storage;
+  std::int32_t count;
+  std::int32_t start;
+};
+
+void PrintTo(const fill_case& c, std::ostream* os) { *os << c.name; }
+
+// A fill from a start above 1 rewrites only from there (and entry 0); a
+// start of 1 or below starts at entry 1; counts around the loop of four
+// entries per pass and its tail show that nothing at or past count is
+// written.
+const fill_case fill_cases[] = {
+    {"from_100", 8192, 8192, 100},
+    {"from_0", 16, 16, 0},
+    {"from_minus_5", 16, 16, -5},
+    {"from_the_least_int", 16, 16, std::numeric_limits<std::int32_t>::min()},
+    {"count_1", 4, 1, 0},
+    {"count_2", 5, 2, 0},
+    {"count_4", 7, 4, 0},
+    {"count_5", 8, 5, 0},
+    {"count_6", 9, 6, 0},
+    {"count_7", 10, 7, 0},
+    {"count_8", 11, 8, 0},
+    {"count_9", 12, 9, 0},
+    {"count_13", 16, 13, 0},
+};
+
+class fill_of_each_table : public ::testing::TestWithParam<std::tuple<table_case, fill_case>> {};
+
+TEST_P(fill_of_each_table, writes_entry_0_and_exactly_the_entries_from_start_below_count) {
+  const auto& [c, f] = GetParam();
+  one_of_each tables;
+  loose_version lv(f.storage, f.count);
+  ASSERT_EQ(lv.v.capacity, f.storage);
+  tables[c.which].fill(lv.v, f.start);
+  EXPECT_EQ(first_wrong_entry(lv.v, f.storage, f.start, c), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(tables, fill_of_each_table,
+                         ::testing::Combine(::testing::ValuesIn(table_cases), ::testing::ValuesIn(fill_cases)),
+                         [](const auto& p) {
+                           return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param).name;
+                         });
 
 struct entry_case {
   kind which;

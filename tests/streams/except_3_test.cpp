@@ -3,6 +3,7 @@
 #include <string>
 
 #include "memory/block_storage.h"
+#include "memory/storage_counters.h"
 #include "streams/except_3.h"
 
 namespace lagscan {
