@@ -1,16 +1,17 @@
 // A best-effort program for the same computation as lagscan, as someone
 // would write it who gives up bit-exact results for speed: its own loader
 // (the file mapped, comments skipped while tokenising, std::from_chars on
-// tokens where they stand), the lag sums in any order with fused multiply-adds on AVX2 in
-// cache-blocked runs of twelve lags, and each self-sum lag formed once for
-// both signs. bench/run-whole-program times lagscan against it.
+// tokens where they stand), the lag sums in any order with fused
+// multiply-adds in cache-blocked runs of lags on the widest vectors the CPU
+// has (kernels.h), and each self-sum lag formed once for both signs.
+// bench/run-whole-program times lagscan against it.
 //
-//   best_effort file1.xy file2.xy s
+//   best_effort file1.xy file2.xy s [avx2]
+//
+// With "avx2" the lag sums use AVX2 at most, as on a CPU without AVX-512.
 //
 // Same file format (x y pairs, ' and nestable /* */ comments, NUL and CR as
 // blanks), same output line; the last digits of the result may differ.
-#include <immintrin.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -24,6 +25,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "bench/baseline/kernels.h"
 
 namespace {
 
@@ -143,48 +146,8 @@ std::vector<double> read_values(const char* path) {
   return values;
 }
 
-constexpr int lags_per_block = 12;  // 12 accumulators, the x values and a load in 16 registers
-constexpr std::int64_t chunk = 2048;  // elements of a and b that stay in the first-level cache
-
-// sums[j] = sum of a[k] * b[k + first + j] for k < n - first - j, j < count,
-// in any order. Blocks of lags_per_block lags, each with four lanes.
-__attribute__((target("avx2,fma"))) void shifted_sums_avx2(const double* a, const double* b, std::int64_t n,
-                                                            std::int64_t first, std::int64_t count,
-                                                            double* sums) {
-  std::int64_t blocks = (count + lags_per_block - 1) / lags_per_block;
-  std::vector<double> acc(static_cast<std::size_t>(blocks * lags_per_block * 4), 0.0);  // 4 lanes per lag
-  // Every lag of every block, the last one's unused lags included, has
-  // these k; the rest are added one by one.
-  std::int64_t common = std::max<std::int64_t>(0, n - (first + blocks * lags_per_block - 1));
-  common -= common % 4;
-  for (std::int64_t k0 = 0; k0 < common; k0 += chunk) {
-    std::int64_t k1 = std::min(common, k0 + chunk);
-    for (std::int64_t block = 0; block < blocks; ++block) {
-      double* lanes = acc.data() + block * lags_per_block * 4;
-      const double* bb = b + first + block * lags_per_block;
-      __m256d s[lags_per_block];
-#pragma GCC unroll 12
-      for (int j = 0; j < lags_per_block; ++j) s[j] = _mm256_loadu_pd(lanes + 4 * j);
-      for (std::int64_t k = k0; k < k1; k += 4) {
-        __m256d x = _mm256_loadu_pd(a + k);
-#pragma GCC unroll 12
-        for (int j = 0; j < lags_per_block; ++j) s[j] = _mm256_fmadd_pd(x, _mm256_loadu_pd(bb + k + j), s[j]);
-      }
-#pragma GCC unroll 12
-      for (int j = 0; j < lags_per_block; ++j) _mm256_storeu_pd(lanes + 4 * j, s[j]);
-    }
-  }
-  for (std::int64_t j = 0; j < count; ++j) {
-    const double* lanes = acc.data() + 4 * j;
-    double sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-    std::int64_t d = first + j;
-    for (std::int64_t k = common; k < n - d; ++k) sum += a[k] * b[k + d];
-    sums[j] = sum;
-  }
-}
-
 void shifted_sums_plain(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int64_t count,
-                        double* sums) {
+                        double* sums, double*) {
   for (std::int64_t j = 0; j < count; ++j) {
     double sum = 0.0;
     for (std::int64_t k = 0; k < n - first - j; ++k) sum += a[k] * b[k + first + j];
@@ -192,17 +155,27 @@ void shifted_sums_plain(const double* a, const double* b, std::int64_t n, std::i
   }
 }
 
+bool avx2_at_most = false;
+
+best_effort::shifted_sums_fn widest_kernel() {
+  if (!avx2_at_most && __builtin_cpu_supports("avx512f")) return &best_effort::shifted_sums_avx512;
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return &best_effort::shifted_sums_avx2;
+  return &shifted_sums_plain;
+}
+
 // The weighted lag sum with weight h + 1 - |m| for lags -h .. h.
 double lag_product_sum(const std::vector<double>& x, const std::vector<double>& y, std::int64_t h) {
-  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  auto shifted_sums = avx2 ? &shifted_sums_avx2 : &shifted_sums_plain;
+  static const best_effort::shifted_sums_fn shifted_sums = widest_kernel();
   auto n = static_cast<std::int64_t>(x.size());
   std::int64_t reach = std::min(h, n - 1);
   if (reach < 0) return 0.0;
+  std::vector<double> scratch(static_cast<std::size_t>(best_effort::scratch_doubles(reach + 1)));
   std::vector<double> forward(static_cast<std::size_t>(reach + 1));
-  shifted_sums(x.data(), y.data(), n, 0, reach + 1, forward.data());
+  shifted_sums(x.data(), y.data(), n, 0, reach + 1, forward.data(), scratch.data());
   std::vector<double> backward(forward);
-  if (x.data() != y.data() && reach > 0) shifted_sums(y.data(), x.data(), n, 1, reach, backward.data() + 1);
+  if (x.data() != y.data() && reach > 0) {
+    shifted_sums(y.data(), x.data(), n, 1, reach, backward.data() + 1, scratch.data());
+  }
   double total = static_cast<double>(h + 1) * forward[0];
   for (std::int64_t d = 1; d <= reach; ++d) {
     total += static_cast<double>(h + 1 - d) * (forward[static_cast<std::size_t>(d)] + backward[static_cast<std::size_t>(d)]);
@@ -214,9 +187,10 @@ double lag_product_sum(const std::vector<double>& x, const std::vector<double>& 
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::printf("usage: best_effort file1.xy file2.xy s\n");
+    std::printf("usage: best_effort file1.xy file2.xy s [avx2]\n");
     return 1;
   }
+  avx2_at_most = argc > 4 && std::string(argv[4]) == "avx2";
   long s = std::strtol(argv[3], nullptr, 10);
   if (s < 1 || s % 2 == 0) {
     std::printf("s needs to be a positive odd number\n");
