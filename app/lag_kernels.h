@@ -28,7 +28,8 @@ lag_path chosen_lag_path();
 // C(W; X, Y) on the given path, which must be available. Lags that do not
 // overlap are skipped, so W must hold finite non-negative weights (as
 // make_triangle_window makes them): each skipped lag would add +0.0 to a
-// total that is never -0.0.
+// total that is never -0.0. With X and Y the same sequence, each lag sum
+// serves lags -m and +m alike.
 double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y);
 
 }  // namespace lagscan

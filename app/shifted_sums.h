@@ -22,6 +22,11 @@ namespace lagscan {
 // The lags one call handles; the caller splits longer runs.
 inline constexpr std::int32_t lags_per_pass = 256;
 
+// The self sums C(W; X, X) form the lag sums of lags 0 .. self_lags_kept - 1
+// once for both signs and keep them on the stack; lags farther out are
+// formed for each sign, as in a cross sum.
+inline constexpr std::int64_t self_lags_kept = 8192;
+
 using shifted_sums_fn = void (*)(const double* a, const double* b, std::int64_t n, std::int64_t first,
                                  std::int32_t count, double* sums);
 

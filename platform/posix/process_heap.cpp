@@ -9,13 +9,33 @@
 #include <cstdlib>
 
 #include "platform/heap_instruments.h"
+#include "platform/posix/large_blocks.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LAGSCAN_HEAP_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LAGSCAN_HEAP_UNDER_ASAN 1
+#endif
+#endif
 
 namespace lagscan::platform {
 namespace {
 
-// Each block is preceded by a 16-byte header holding its exact size, which
-// keeps the block itself aligned as malloc's blocks are.
+// Each block is preceded by a 16-byte header holding its exact size and
+// whether it was mapped, which keeps the block itself aligned as malloc's
+// blocks are.
 constexpr std::uint64_t header_bytes = 16;
+constexpr std::uint64_t from_malloc = 0;
+constexpr std::uint64_t mapped = 1;
+
+// Large blocks are mapped to be backed by huge pages, except under the
+// address sanitizer, whose malloc checks the bounds of every block.
+#if defined(LAGSCAN_HEAP_UNDER_ASAN)
+constexpr bool map_large_blocks = false;
+#else
+constexpr bool map_large_blocks = true;
+#endif
 
 std::uint64_t* header_of(const void* p) {
   return static_cast<std::uint64_t*>(const_cast<void*>(p)) - header_bytes / sizeof(std::uint64_t);
@@ -87,11 +107,14 @@ heap_handle process_heap() noexcept { return &the_heap; }
 
 void* heap_allocate(std::uint64_t n) {
   if (n > largest_request || beyond_the_machine(n) || instruments::take_injected_failure()) throw out_of_storage();
-  void* raw = std::malloc(static_cast<std::size_t>(n + header_bytes));
+  const bool large = map_large_blocks && n >= large_blocks::smallest;
+  void* raw = large ? large_blocks::map(n) : std::malloc(static_cast<std::size_t>(n + header_bytes));
   if (raw == nullptr) throw out_of_storage();
   instruments::count_allocation();
+  if (large) raw = static_cast<char*>(raw) - header_bytes;
   auto* header = static_cast<std::uint64_t*>(raw);
   header[0] = n;
+  header[1] = large ? mapped : from_malloc;
   return static_cast<char*>(raw) + header_bytes;
 }
 
@@ -102,7 +125,12 @@ std::uint64_t heap_block_size(const void* p) noexcept {
 void heap_release(void* p) noexcept {
   if (p == nullptr) return;
   instruments::count_release();
-  std::free(header_of(p));
+  std::uint64_t* header = header_of(p);
+  if (header[1] == mapped) {
+    large_blocks::unmap(p, header[0]);
+  } else {
+    std::free(header);
+  }
 }
 
 }  // namespace lagscan::platform

@@ -166,21 +166,26 @@ TEST_P(fast_path, weighted_sum_matches_the_reference_for_every_length_and_width)
   }
 }
 
-// The sum of one lag d alone, from the reference: the pairs a[k], b[k + d]
-// as a window of width 1 sees them (its weight 1 and the +0.0 it starts from
-// leave the lag sum unchanged, which is never -0.0).
-double reference_lag_sum(const real_array& a, const real_array& b, std::int64_t d, real_array& a_part,
-                         real_array& b_part) {
-  std::int64_t length = a.count - d;
+// The sum of a[k] * b[k] for 0 <= k < length in the reference order, as a
+// window of width 1 sees it (its weight 1 and the +0.0 it starts from leave
+// the lag sum unchanged, which is never -0.0).
+double reference_pair_sum(const double* a, const double* b, std::int64_t length, real_array& a_part,
+                          real_array& b_part) {
   a_part.count = 0;
   b_part.count = 0;
   for (std::int64_t k = 0; k < length; ++k) {
-    a_part.append(a[static_cast<std::int32_t>(k)]);
-    b_part.append(b[static_cast<std::int32_t>(k + d)]);
+    a_part.append(a[k]);
+    b_part.append(b[k]);
   }
   real_array one;
   make_window(one, 1);
   return lag_product_sum_reference(one, a_part, b_part);
+}
+
+// The sum of one lag d alone, from the reference: the pairs a[k], b[k + d].
+double reference_lag_sum(const real_array& a, const real_array& b, std::int64_t d, real_array& a_part,
+                         real_array& b_part) {
+  return reference_pair_sum(a.buffer, b.buffer + d, a.count - d, a_part, b_part);
 }
 
 TEST_P(fast_path, every_lag_sum_matches_the_reference_in_every_block_layout) {
@@ -207,6 +212,54 @@ TEST_P(fast_path, every_lag_sum_matches_the_reference_in_every_block_layout) {
         }
         first += count;
       }
+    }
+  }
+}
+
+// The self sums form each lag sum once for lags -m and +m. That rests on
+// the reference order itself: lag +m sums x[k] * x[k + m] and lag -m sums
+// x[k + m] * x[k] over the same k, into the same partial sums, and each
+// product is the same either way round, so the two lag sums are the same
+// bits. Shown here for values that round, underflow, overflow, cancel to
+// signed zeros and meet infinities.
+TEST(self_sums, lag_minus_m_is_lag_plus_m_in_the_reference_order) {
+  const double table[] = {0.0,   -0.0,    1.0,     -1.5,    0.1,     1e16,  -1e16, 3.0000000000000004,
+                          1e-310, -4.9e-324, 1e-200, 1e200, -1e300, std::numeric_limits<double>::max(),
+                          -std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+  const std::int64_t lengths[] = {2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 16, 17, 31, 64, 67};
+  std::mt19937_64 rng(23);
+  real_array x, a_part, b_part;
+  for (std::int64_t n : lengths) {
+    for (int draw_count = 0; draw_count < 40; ++draw_count) {
+      // Few distinct values per sequence, so that infinities of both signs
+      // meet in some sums and stay apart in others.
+      x.count = 0;
+      for (std::int64_t i = 0; i < n; ++i) x.append(table[rng() % std::size(table)]);
+      for (std::int64_t m = 1; m < n; ++m) {
+        double plus = reference_pair_sum(x.buffer, x.buffer + m, n - m, a_part, b_part);
+        double minus = reference_pair_sum(x.buffer + m, x.buffer, n - m, a_part, b_part);
+        ASSERT_TRUE(same_bits(plus, minus)) << "n=" << n << " lag " << m;
+      }
+    }
+  }
+}
+
+// Wider than the lags the self sums keep: lags beyond self_lags_kept are
+// formed for each sign, the ones within once, and the weighted sums of all
+// are still added from -h up.
+TEST_P(fast_path, self_sums_match_the_reference_within_and_past_the_lags_kept) {
+  const std::int64_t n = self_lags_kept + 300;
+  std::vector<std::int32_t> widths = {2 * self_lags_kept - 1, 2 * self_lags_kept + 1, 2 * self_lags_kept + 9};
+  if (sanitized) widths = {2 * self_lags_kept + 9};
+  std::mt19937_64 rng(31);
+  real_array x, w;
+  for (value_kind kind : {value_kind::mixed, value_kind::tiny}) {
+    fill_random(x, n, kind, rng);
+    for (std::int32_t s : widths) {
+      make_window(w, s);
+      ASSERT_TRUE(same_bits(lag_product_sum_reference(w, x, x), lag_product_sum_on(GetParam(), w, x, x)))
+          << "n=" << n << " s=" << s << " values " << kind_name(kind);
     }
   }
 }

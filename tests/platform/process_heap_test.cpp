@@ -24,7 +24,9 @@ TEST_P(exact_block_size, is_answered_for_every_block_and_the_block_is_16_aligned
 }
 
 INSTANTIATE_TEST_SUITE_P(sizes, exact_block_size,
-                         ::testing::Values(0u, 1u, 2u, 15u, 16u, 17u, 24u, 1000u, 4096u, 100000u, 1u << 20));
+                         ::testing::Values(0u, 1u, 2u, 15u, 16u, 17u, 24u, 1000u, 4096u, 100000u, 1u << 20,
+                                           // around the size from which POSIX blocks are mapped
+                                           (2u << 20) - 16, 2u << 20, (2u << 20) + 16, 5u << 20));
 
 TEST(process_heap, counts_the_calls_of_the_calling_thread) {
   heap_calls before = thread_heap_calls();
