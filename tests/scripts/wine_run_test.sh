@@ -50,6 +50,8 @@ check runs_once_when_the_program_succeeds '0|hello|-\n' 0 hello 1 ''
 check a_failing_program_that_wrote_is_not_run_again '1|FAILED one test|-\n0|hello|-\n' 1 'FAILED one test' 1 ''
 check a_program_error_on_standard_error_is_not_run_again '3|-|assertion failed\n0|hello|-\n' 3 '' 1 'assertion failed'
 check a_lost_server_connection_is_tried_again "1|-|$reset\n0|hello|-\n" 0 hello 2 'trying again'
+check a_refused_server_connection_is_tried_again \
+  "1|-|wine: a wine server seems to be running, but I cannot connect to it.\n0|hello|-\n" 0 hello 2 'trying again'
 check a_silent_failed_start_is_tried_again '1|-|-\n1|-|-\n0|hello|-\n' 0 hello 3 'trying again'
 check three_failed_starts_end_with_the_last_status_and_say_so \
   "1|-|$reset\n1|-|$reset\n5|-|-\n0|hello|-\n" 5 '' 3 'wrote nothing'
