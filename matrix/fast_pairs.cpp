@@ -23,15 +23,11 @@ constexpr std::size_t tile = 256;
 
 std::int64_t half_width(const real_array& window) { return window.count >> 1; }
 
-// Every set's window sums, one row of `length` entries each, and each
-// set's own sum C(X, X), the inner product of its row with itself.
-struct window_sum_rows {
-  std::size_t length = 0;
-  std::vector<double> sums;
-  std::vector<double> own;
-};
+}  // namespace
 
-window_sum_rows make_rows(std::int64_t h, const std::vector<const real_array*>& sets, int threads) {
+window_sum_rows make_window_sum_rows(const real_array& window, const std::vector<const real_array*>& sets,
+                                     int threads) {
+  const std::int64_t h = half_width(window);
   window_sum_rows rows;
   const std::int64_t n = sets.empty() ? 0 : sets[0]->count;
   rows.length = window_sum_length(n, h);
@@ -47,6 +43,8 @@ window_sum_rows make_rows(std::int64_t h, const std::vector<const real_array*>& 
   }
   return rows;
 }
+
+namespace {
 
 // c[i * tile + j] = <row a0 + i, row b0 + j> for i < ma, j < mb; on a tile
 // of the diagonal (a0 == b0) only for j > i.
@@ -110,15 +108,13 @@ bool fast_uses_blas() {
 #endif
 }
 
-std::vector<double> all_pairs_fast(const real_array& window, const std::vector<const real_array*>& sets,
-                                   row_range rows, int threads, bool shown) {
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown) {
 #ifdef LAGSCAN_HAVE_OPENBLAS
   // Our threads take a tile each; the BLAS runs each one on the thread that
   // calls it, so --threads is the whole count and no result depends on it.
   openblas_set_num_threads(1);
 #endif
-  const std::size_t n = sets.size();
-  const window_sum_rows sums = make_rows(half_width(window), sets, threads);
+  const std::size_t n = sums.own.size();
   const auto tiles = tiles_for(rows, n);
   auto extent = [n](std::size_t t) { return std::min(tile, n - t * tile); };
   std::uint64_t total = 0;

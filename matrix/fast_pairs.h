@@ -10,6 +10,19 @@
 
 namespace lagscan::matrix {
 
+// Every set's window sums, one row of `length` entries each, and each set's
+// own sum C(X, X), the inner product of its row with itself.
+struct window_sum_rows {
+  std::size_t length = 0;
+  std::vector<double> sums;
+  std::vector<double> own;
+};
+
+// The window sums of every set (all of one count) at the window's half
+// width. The sets are not needed after this: a caller may free them.
+window_sum_rows make_window_sum_rows(const real_array& window, const std::vector<const real_array*>& sets,
+                                     int threads);
+
 // The rows `rows` of the table of all pairs (rows.size() x sets.size(), row
 // by row), as all_pairs gives them. The pairs go by tiles of 256 x 256 files
 // through the BLAS (a rank-k update for the tiles on the diagonal, a matrix
@@ -17,8 +30,7 @@ namespace lagscan::matrix {
 // BLAS), each tile on one thread. A value's tile depends only on the
 // positions of its two files, so it is the same whatever the threads or the
 // rows asked for, and row blocks of several runs join to the whole table.
-std::vector<double> all_pairs_fast(const real_array& window, const std::vector<const real_array*>& sets,
-                                   row_range rows, int threads, bool shown);
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown);
 
 // The values of against(), through window sums.
 std::vector<double> against_fast(const real_array& window, const real_array& reference,

@@ -274,8 +274,14 @@ int run(const settings& options) {
   } else {
     const row_range rows = row_block(sets.size(), block.block, block.blocks);
     table.header = block.block == 1;
-    std::vector<double> values = options.fast ? all_pairs_fast(window, sets, rows, threads, shown)
-                                              : all_pairs(window, sets, rows, threads, shown);
+    std::vector<double> values;
+    if (options.fast) {
+      const window_sum_rows sums = make_window_sum_rows(window, sets, threads);
+      for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      values = all_pairs_fast(sums, rows, threads, shown);
+    } else {
+      values = all_pairs(window, sets, rows, threads, shown);
+    }
     write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
     if (picture_out) {
       write_heatmap(picture_out->get(), kept_names, values, s);
