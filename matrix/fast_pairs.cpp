@@ -126,14 +126,19 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
     values[(i - rows.first) * n + i] = normalised_correlation(sums.own[i], sums.own[i], sums.own[i]);
   }
   const auto tile_count = static_cast<std::int64_t>(tiles.size());
-#pragma omp parallel num_threads(threads)
+  // Each thread's scratch is made here: a failure to get storage must not
+  // be raised inside the parallel region.
+  // No more threads than tiles.
+  const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, tile_count)));
+  std::vector<double> scratch(static_cast<std::size_t>(team) * tile * tile);
+#pragma omp parallel num_threads(team)
   {
-    std::vector<double> products(tile * tile);
+    double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * tile * tile;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t t = 0; t < tile_count; ++t) {
       const auto [ta, tb] = tiles[static_cast<std::size_t>(t)];
       const std::size_t a0 = ta * tile, ma = extent(ta), b0 = tb * tile, mb = extent(tb);
-      tile_products(sums, a0, ma, b0, mb, products.data());
+      tile_products(sums, a0, ma, b0, mb, products);
       // Different tiles hold different pairs, so no two threads write one place.
       for (std::size_t i = 0; i < ma; ++i) {
         for (std::size_t j = ta == tb ? i + 1 : 0; j < mb; ++j) {
@@ -161,15 +166,17 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
   progress_meter meter(sets.size(), shown);
   std::vector<double> values(sets.size());
   const auto count = static_cast<std::int64_t>(sets.size());
-#pragma omp parallel num_threads(threads)
+  const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, count)));
+  std::vector<double> scratch(static_cast<std::size_t>(team) * length);
+#pragma omp parallel num_threads(team)
   {
-    std::vector<double> sums(length);
+    double* sums = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * length;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t j = 0; j < count; ++j) {
       const real_array& b = *sets[static_cast<std::size_t>(j)];
-      window_sums(b.buffer, b.count, h, sums.data());
-      double c_ab = accurate_dot(reference_sums.data(), sums.data(), length);
-      double c_bb = accurate_dot(sums.data(), sums.data(), length);
+      window_sums(b.buffer, b.count, h, sums);
+      double c_ab = accurate_dot(reference_sums.data(), sums, length);
+      double c_bb = accurate_dot(sums, sums, length);
       values[static_cast<std::size_t>(j)] = normalised_correlation(c_ab, own_reference, c_bb);
       meter.count_one();
     }
