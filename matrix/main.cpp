@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "matrix/fast_pairs.h"
 #include "matrix/heatmap.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
@@ -41,6 +42,7 @@ struct settings {
   std::string format = "tsv";
   std::string output;
   std::string heatmap;
+  std::string rows;  // "I/K": block row I of K
   int digits = 9;
   int top = 0;
   int threads = 0;  // 0: the library's thread count
@@ -48,6 +50,7 @@ struct settings {
   bool quiet = false;
   bool against = false;
   bool format_given = false;
+  bool fast = false;
 };
 
 // A program-level failure, reported as "lagscan-matrix: <what>".
@@ -177,6 +180,27 @@ class output_file {
   bool done_ = false;
 };
 
+// "I/K" (1 <= I <= K, both whole numbers) as block I of K.
+struct row_block_choice {
+  std::size_t block = 1;
+  std::size_t blocks = 1;
+};
+
+row_block_choice parse_rows(const std::string& text) {
+  row_block_choice choice;
+  const std::size_t slash = text.find('/');
+  auto whole = [](const std::string& digits, std::size_t& value) {
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoul(digits);
+    return value > 0;
+  };
+  if (slash == std::string::npos || !whole(text.substr(0, slash), choice.block) ||
+      !whole(text.substr(slash + 1), choice.blocks) || choice.block > choice.blocks) {
+    throw failure{status_usage, "--rows " + text + ": give I/K, block I of K, with 1 <= I <= K"};
+  }
+  return choice;
+}
+
 table_format format_of(const std::string& name) {
   if (name == "csv") return table_format::csv;
   if (name == "long") return table_format::long_form;
@@ -192,6 +216,14 @@ int run(const settings& options) {
   }
   if (options.against && !options.heatmap.empty()) {
     throw failure{status_usage, "--heatmap draws all pairs; it does not go with --against"};
+  }
+  const bool split = !options.rows.empty();
+  const row_block_choice block = split ? parse_rows(options.rows) : row_block_choice{};
+  if (split && options.against) {
+    throw failure{status_usage, "--rows splits the table of all pairs; it does not go with --against"};
+  }
+  if (split && !options.heatmap.empty()) {
+    throw failure{status_usage, "--heatmap draws the whole table; it does not go with --rows"};
   }
   if (!options.against && options.top > 0 && options.format_given && options.format != "long") {
     throw failure{status_usage, "--top for all pairs lists each file's nearest in --format long"};
@@ -236,14 +268,21 @@ int run(const settings& options) {
   table_options table{format_of(options.format), options.digits, options.top};
   if (!options.against && options.top > 0) table.format = table_format::long_form;
   if (options.against) {
-    progress_meter meter(sets.size(), shown);
-    std::vector<double> values = against(window, files[0].values, sets, threads, meter);
+    std::vector<double> values = options.fast ? against_fast(window, files[0].values, sets, threads, shown)
+                                              : against(window, files[0].values, sets, threads, shown);
     write_against(table_out.get(), names[0], kept_names, values, table);
   } else {
-    const std::uint64_t n = sets.size();
-    progress_meter meter(n * (n - 1) / 2, shown);
-    std::vector<double> values = all_pairs(window, sets, threads, meter);
-    write_all_pairs(table_out.get(), kept_names, values, table);
+    const row_range rows = row_block(sets.size(), block.block, block.blocks);
+    table.header = block.block == 1;
+    std::vector<double> values;
+    if (options.fast) {
+      const window_sum_rows sums = make_window_sum_rows(window, sets, threads);
+      for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      values = all_pairs_fast(sums, rows, threads, shown);
+    } else {
+      values = all_pairs(window, sets, rows, threads, shown);
+    }
+    write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
     if (picture_out) {
       write_heatmap(picture_out->get(), kept_names, values, s);
       picture_out->finish();
@@ -262,7 +301,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "lagscan's lag correlation for many data files at once: all pairs of the files, or one reference\n"
       "(--against REF) against each file, best match first. Every value is the one lagscan prints for\n"
-      "that pair. S is the odd window width, read as lagscan reads it.",
+      "that pair; with --fast, within 1e-12 of it. S is the odd window width, read as lagscan reads it.",
       program};
   app.set_version_flag("--version", std::string(program) + " " + LAGSCAN_VERSION);
   app.add_option("--against", options.reference, "compare REF with each FILE instead of all pairs")
@@ -284,6 +323,13 @@ int main(int argc, char** argv) {
   app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
       ->option_text("FILE");
   app.add_option("--heatmap", options.heatmap, "draw the table as an SVG heat map into FILE")->option_text("FILE.svg");
+  app.add_flag("--fast", options.fast,
+               "through window sums, O(n) a pair instead of O(n * S): every value within 1e-12 of\n"
+               "lagscan's, not its bits; the same bits on any --threads and --rows on one machine");
+  app.add_option("--rows", options.rows,
+                 "block row I of K of the table of all pairs (I from 1); the K runs' outputs, one after the\n"
+                 "other, are the whole table")
+      ->option_text("I/K");
   app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.add_option("S", options.s_text, "odd window width")->required();

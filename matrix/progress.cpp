@@ -43,9 +43,9 @@ progress_meter::progress_meter(std::uint64_t total, bool shown) : total_(total),
   draw(0, start_);
 }
 
-void progress_meter::count_one() {
+void progress_meter::count(std::uint64_t pairs) {
   if (!shown_) return;
-  std::uint64_t done = done_.fetch_add(1, std::memory_order_relaxed) + 1;
+  std::uint64_t done = done_.fetch_add(pairs, std::memory_order_relaxed) + pairs;
   if (omp_get_thread_num() != 0) return;
   double now = omp_get_wtime();
   if (now - last_drawn_ >= redraw_interval) draw(done, now);

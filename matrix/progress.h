@@ -17,7 +17,9 @@ class progress_meter {
 
   // One pair done; any thread may call it. The line is redrawn by the
   // team's first thread (the main one), at most a few times a second.
-  void count_one();
+  void count_one() { count(1); }
+  // `pairs` pairs done at once (a tile of the fast mode).
+  void count(std::uint64_t pairs);
   // After the work: the line with the final count, ended.
   void finish();
 

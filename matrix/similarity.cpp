@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "app/lag_correlation.h"
@@ -55,24 +56,37 @@ void make_window(real_array& window, std::int32_t s) {
   make_triangle_window(window);
 }
 
-std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets, int threads,
-                              progress_meter& meter) {
+row_range row_block(std::size_t n, std::size_t block, std::size_t blocks) {
+  return {n * (block - 1) / blocks, n * block / blocks};
+}
+
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,
+                              row_range rows, int threads, bool shown) {
   const std::vector<double> own = own_sums(window, sets, threads);
   const std::size_t n = sets.size();
-  std::vector<double> values(n * n);
-  for (std::size_t i = 0; i < n; ++i) values[i * n + i] = normalised_correlation(own[i], own[i], own[i]);
-  // Row i holds the pairs (i, j > i); rows are handed out one at a time, so
-  // the long first rows spread over the threads. Every value lands in its own
+  const std::uint64_t inside = rows.size();
+  progress_meter meter(inside * (inside - (inside > 0 ? 1 : 0)) / 2 + inside * (n - inside), shown);
+  std::vector<double> values(rows.size() * n);
+  for (std::size_t i = rows.first; i < rows.end; ++i) {
+    values[(i - rows.first) * n + i] = normalised_correlation(own[i], own[i], own[i]);
+  }
+  // Each pair (i, j) with a row of the block is formed once, the files in
+  // their order (lagscan's A is the earlier one): by row i, unless row j is
+  // in the block too and comes first. Rows are handed out one at a time, so
+  // the long rows spread over the threads; every value lands in its own
   // place, whichever thread forms it.
-  const auto rows = static_cast<std::int64_t>(n);
+  const auto first = static_cast<std::int64_t>(rows.first);
+  const auto end = static_cast<std::int64_t>(rows.end);
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
-  for (std::int64_t row = 0; row < rows; ++row) {
+  for (std::int64_t row = first; row < end; ++row) {
     const auto i = static_cast<std::size_t>(row);
-    for (std::size_t j = i + 1; j < n; ++j) {
-      double c_ab = lag_product_sum(window, *sets[i], *sets[j]);
-      double value = normalised_correlation(c_ab, own[i], own[j]);
-      values[i * n + j] = value;
-      values[j * n + i] = value;
+    for (std::size_t j = 0; j < n; ++j) {
+      if (j == i || (j < i && rows.holds(j))) continue;
+      const std::size_t a = std::min(i, j);
+      const std::size_t b = std::max(i, j);
+      double value = normalised_correlation(lag_product_sum(window, *sets[a], *sets[b]), own[a], own[b]);
+      values[(i - rows.first) * n + j] = value;
+      if (rows.holds(j)) values[(j - rows.first) * n + i] = value;
       meter.count_one();
     }
   }
@@ -81,7 +95,8 @@ std::vector<double> all_pairs(const real_array& window, const std::vector<const 
 }
 
 std::vector<double> against(const real_array& window, const real_array& reference,
-                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter) {
+                            const std::vector<const real_array*>& sets, int threads, bool shown) {
+  progress_meter meter(sets.size(), shown);
   const double own_reference = lag_product_sum(window, reference, reference);
   std::vector<double> values(sets.size());
   const auto n = static_cast<std::int64_t>(sets.size());

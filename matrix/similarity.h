@@ -13,7 +13,16 @@
 
 namespace lagscan::matrix {
 
-class progress_meter;
+// A block of rows of the table of all pairs: rows first .. end - 1.
+struct row_range {
+  std::size_t first = 0;
+  std::size_t end = 0;
+  std::size_t size() const { return end - first; }
+  bool holds(std::size_t row) const { return row >= first && row < end; }
+};
+
+// Block `block` (1 .. blocks) of `blocks` nearly equal blocks of n rows.
+row_range row_block(std::size_t n, std::size_t block, std::size_t blocks);
 
 // One data file: its values, or why they could not be read.
 struct data_file {
@@ -29,14 +38,15 @@ std::vector<data_file> load_files(const std::vector<std::string>& names, int thr
 // The triangular window of odd width s (as lagscan builds it).
 void make_window(real_array& window, std::int32_t s);
 
-// The value of every pair of sets, n x n row by row: entry (i, j) for i < j
-// is lagscan's value for (sets[i], sets[j]), entry (j, i) the same number,
-// and entry (i, i) each set against itself. meter counts the n(n-1)/2 pairs.
-std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets, int threads,
-                              progress_meter& meter);
+// The rows `rows` of the table of every pair of sets (n columns), row by
+// row: entry (i, j) for i < j is lagscan's value for (sets[i], sets[j]),
+// entry (j, i) the same number, and entry (i, i) each set against itself.
+// Each pair is formed once; shown: a progress line counts them.
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,
+                              row_range rows, int threads, bool shown);
 
-// lagscan's value for (reference, sets[j]) for every j; meter counts them.
+// lagscan's value for (reference, sets[j]) for every j.
 std::vector<double> against(const real_array& window, const real_array& reference,
-                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter);
+                            const std::vector<const real_array*>& sets, int threads, bool shown);
 
 }  // namespace lagscan::matrix

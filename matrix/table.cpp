@@ -62,12 +62,13 @@ std::vector<std::size_t> best_first(const std::vector<double>& values, long skip
 }
 
 void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
-                     const table_options& options) {
+                     std::size_t first, std::size_t end, const table_options& options) {
   const std::size_t n = names.size();
+  auto row_of = [&](std::size_t i) { return values.begin() + static_cast<long>((i - first) * n); };
   if (options.top > 0) {
     // Each file's nearest others; the row of file i is its values.
-    for (std::size_t i = 0; i < n; ++i) {
-      std::vector<double> row(values.begin() + static_cast<long>(i * n), values.begin() + static_cast<long>((i + 1) * n));
+    for (std::size_t i = first; i < end; ++i) {
+      std::vector<double> row(row_of(i), row_of(i) + static_cast<long>(n));
       std::vector<std::size_t> order = best_first(row, static_cast<long>(i));
       if (order.size() > static_cast<std::size_t>(options.top)) order.resize(static_cast<std::size_t>(options.top));
       for (std::size_t j : order) write_pair_line(out, names[i], names[j], row[j], options);
@@ -75,18 +76,20 @@ void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, cons
     return;
   }
   if (options.format == table_format::long_form) {
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = i + 1; j < n; ++j) write_pair_line(out, names[i], names[j], values[i * n + j], options);
+    for (std::size_t i = first; i < end; ++i) {
+      for (std::size_t j = i + 1; j < n; ++j) write_pair_line(out, names[i], names[j], row_of(i)[static_cast<long>(j)], options);
     }
     return;
   }
   const char separator = separator_of(options.format);
   std::string line;
-  for (const std::string& name : names) line += separator + field(name, options.format);
-  write_line(out, line);
-  for (std::size_t i = 0; i < n; ++i) {
+  if (options.header) {
+    for (const std::string& name : names) line += separator + field(name, options.format);
+    write_line(out, line);
+  }
+  for (std::size_t i = first; i < end; ++i) {
     line = field(names[i], options.format);
-    for (std::size_t j = 0; j < n; ++j) line += separator + value_text(values[i * n + j], options.digits);
+    for (std::size_t j = 0; j < n; ++j) line += separator + value_text(row_of(i)[static_cast<long>(j)], options.digits);
     write_line(out, line);
   }
 }

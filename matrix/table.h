@@ -15,6 +15,7 @@ struct table_options {
   table_format format = table_format::tsv;
   int digits = 9;  // significant digits, as printf's %.*g
   int top = 0;     // the best K only; 0 for all
+  bool header = true;  // the header row of a tsv or csv table
 };
 
 // value as the lagscan command prints it when digits is 9 ("%-.9g").
@@ -28,10 +29,12 @@ std::string csv_field(const std::string& name);
 // equal values in index order. `skip` (if not negative) is left out.
 std::vector<std::size_t> best_first(const std::vector<double>& values, long skip);
 
-// All pairs: values is the n x n table of names.size() files. With top, each
-// file's `top` nearest other files, in long form.
+// All pairs: values holds the rows first .. end - 1 of the square table of
+// names.size() files, row by row. With top, each of those files' `top`
+// nearest other files, in long form. Blocks of rows written one after the
+// other (the header with the first only) give the whole table's text.
 void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
-                     const table_options& options);
+                     std::size_t first, std::size_t end, const table_options& options);
 
 // One reference against each file, best match first.
 void write_against(std::FILE* out, const std::string& reference, const std::vector<std::string>& names,

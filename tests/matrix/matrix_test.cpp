@@ -308,6 +308,8 @@ TEST_F(matrix_output, help_and_version_go_to_standard_output_with_status_0) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: lagscan-matrix"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("--against"), std::string::npos);
+  EXPECT_NE(help.out.find("within 1e-12"), std::string::npos) << "--fast states its accuracy";
+  EXPECT_NE(help.out.find("--rows I/K"), std::string::npos);
   EXPECT_EQ(help.err, "");
   process_result version = matrix({"--version"});
   EXPECT_EQ(version.status, 0);
@@ -424,6 +426,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "lagscan-matrix: --format: xml not in {tsv,csv,long}\nRun with --help for more information.\n"},
         failure_row{"top_of_all_pairs_in_a_square_table", {"--top", "2", "--format", "tsv", "3", "up.xy"}, 2,
                     "lagscan-matrix: --top for all pairs lists each file's nearest in --format long\n"},
+        failure_row{"rows_block_zero", {"--rows", "0/3", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --rows 0/3: give I/K, block I of K, with 1 <= I <= K\n"},
+        failure_row{"rows_block_beyond_the_count", {"--rows", "4/3", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --rows 4/3: give I/K, block I of K, with 1 <= I <= K\n"},
+        failure_row{"rows_not_a_fraction", {"--rows", "2", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --rows 2: give I/K, block I of K, with 1 <= I <= K\n"},
+        failure_row{"rows_with_a_sign", {"--rows", "+1/2", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --rows +1/2: give I/K, block I of K, with 1 <= I <= K\n"},
+        failure_row{"rows_with_against", {"--rows", "1/2", "--against", "up.xy", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --rows splits the table of all pairs; it does not go with --against\n"},
+        failure_row{"rows_with_heatmap", {"--rows", "1/2", "--heatmap", "m.svg", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --heatmap draws the whole table; it does not go with --rows\n"},
         failure_row{"heatmap_with_against", {"--heatmap", "m.svg", "--against", "up.xy", "3", "up.xy"}, 2,
                     "lagscan-matrix: --heatmap draws all pairs; it does not go with --against\n"}),
     [](const auto& row) { return std::string(row.param.name); });
