@@ -11,14 +11,6 @@
 #include "platform/heap_instruments.h"
 #include "platform/posix/large_blocks.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define LAGSCAN_HEAP_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LAGSCAN_HEAP_UNDER_ASAN 1
-#endif
-#endif
-
 namespace lagscan::platform {
 namespace {
 
@@ -29,9 +21,9 @@ constexpr std::uint64_t header_bytes = 16;
 constexpr std::uint64_t from_malloc = 0;
 constexpr std::uint64_t mapped = 1;
 
-// Large blocks are mapped to be backed by huge pages, except under the
-// address sanitizer, whose malloc checks the bounds of every block.
-#if defined(LAGSCAN_HEAP_UNDER_ASAN)
+// Large blocks are mapped to be backed by huge pages, except in the
+// sanitizer builds, whose malloc checks the bounds of every block.
+#if defined(LAGSCAN_SANITIZE)
 constexpr bool map_large_blocks = false;
 #else
 constexpr bool map_large_blocks = true;

@@ -8,9 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <chrono>
 #include <cstdint>

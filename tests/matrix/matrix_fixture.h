@@ -17,10 +17,6 @@
 
 namespace lagscan::testing {
 
-// A child that runs longer is taken for a hang: well inside the tests' own
-// time limit, so that the test reports it.
-inline constexpr unsigned matrix_child_seconds = 50;
-
 // The lines of a text (its last line end dropped), each split at sep.
 inline std::vector<std::vector<std::string>> split_lines(const std::string& text, char sep) {
   std::vector<std::vector<std::string>> rows;
@@ -43,7 +39,7 @@ class matrix_command : public ::testing::Test {
   // streams, read back with LF line ends.
   process_result run_program(const std::string& program, const std::vector<std::string>& args,
                              const std::function<void()>& in_child = {}) {
-    process_result r = run_process(program, args, data.path(), in_child, {}, matrix_child_seconds);
+    process_result r = run_process(program, args, data.path(), in_child);
 #ifdef _WIN32
     r.out = with_lf_line_ends(r.out);
     r.err = with_lf_line_ends(r.err);
