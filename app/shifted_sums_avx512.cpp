@@ -32,20 +32,27 @@ struct avx512_pairs {
     _mm512_mask_storeu_pd(row + 12, high_half, s);
   }
   static xs load_x(const double* a) { return _mm512_maskz_broadcast_f64x4(all_lanes, _mm256_loadu_pd(a)); }
-  static acc step(acc s, xs x, const double* b) { return _mm512_add_pd(s, _mm512_mul_pd(x, _mm512_loadu_pd(b))); }
+  using bs = __m512d;
+  static bs load_b(const double* b) { return _mm512_loadu_pd(b); }
+  static acc add_product(acc s, xs x, bs b) { return _mm512_add_pd(s, _mm512_mul_pd(x, b)); }
+  static acc step(acc s, xs x, const double* b) { return add_product(s, x, load_b(b)); }
 };
 
-// Thirty-two registers: eight pairs (sixteen lags) leave room for the
-// shared x values and the loads; fewer than sixteen lags go to 256-bit
-// vectors, eight or fewer at a time.
-constexpr std::size_t pair_accumulators = 8;
+// Thirty-two registers: sixteen pairs (thirty-two lags), the x values of
+// eight steps and a run of b in flight. Each run of b then serves up to four
+// pairs, so a multiply-add takes about half a load instead of one (whole
+// program at s = 10001: about 8 % faster). Fewer than thirty-two lags go to
+// 256-bit vectors, eight or fewer at a time.
+constexpr std::size_t pair_accumulators = 16;
+constexpr std::size_t tile_steps = 8;
 constexpr std::size_t single_accumulators = 8;
 
 }  // namespace
 
 void shifted_sums_avx512(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
                          double* sums) {
-  shifted_sums_of<avx512_pairs, pair_accumulators, avx2_lanes, single_accumulators>(a, b, n, first, count, sums);
+  shifted_sums_of<avx512_pairs, pair_accumulators, avx2_lanes, single_accumulators,
+                  &sweep_block_tiled<avx512_pairs, pair_accumulators, tile_steps>>(a, b, n, first, count, sums);
 }
 
 }  // namespace lagscan

@@ -15,6 +15,9 @@
 //   load, store      accumulator g from and to the lane table (4 per lag)
 //   load_x(a)        a[0..3]
 //   step(s, x, b)    s + x * b[0..], a multiply and then an add
+// and, for sweep_block_tiled,
+//   bs, load_b(b)    the b values one accumulator takes at one step
+//   add_product(s, x, r)  step with those values already loaded
 #pragma once
 
 #include <cassert>
@@ -49,6 +52,65 @@ void sweep_block(const double* a, const double* b, std::int64_t k_begin, std::in
 #pragma GCC unroll 32
   for (std::size_t g = 0; g < G; ++g) acc[g] = V::load(lanes, g);
   for (std::int64_t k = k_begin; k < k_end; k += 4) {
+    typename V::xs x = V::load_x(a + k);
+#pragma GCC unroll 32
+    for (std::size_t g = 0; g < G; ++g) acc[g] = V::step(acc[g], x, b + k + V::first_lag(g));
+  }
+#pragma GCC unroll 32
+  for (std::size_t g = 0; g < G; ++g) V::store(lanes, g, acc[g]);
+}
+
+// sweep_block over U steps at a time, for vector types whose accumulator g
+// at step k reads b[k + first_lag(g) ...]: accumulator g at step k + 4u then
+// reads from offset first_lag(g) + 4u, which other accumulators read at
+// other steps. Each such run of b is loaded once per U steps and taken by
+// every accumulator that needs it, in the order of the offsets; every
+// accumulator still takes its own steps in increasing k. Fewer loads per
+// multiply-add leave the load ports to the arithmetic.
+// One run of b, at offset 4t + r of the tile, taken by every accumulator
+// that reads it: accumulator g at its step t - first_lag(g) / 4.
+template <class V, std::size_t G, std::size_t U, std::size_t t, std::size_t r, std::size_t g>
+[[gnu::always_inline]] inline void take_run(typename V::acc (&acc)[G], const typename V::xs (&x)[U],
+                                            typename V::bs run) {
+  constexpr std::size_t lag = V::first_lag(g);
+  if constexpr (lag % 4 == r && lag / 4 <= t && t - lag / 4 < U) acc[g] = V::add_product(acc[g], x[t - lag / 4], run);
+}
+
+template <class V, std::size_t G, std::size_t U, std::size_t i, std::size_t... g>
+[[gnu::always_inline]] inline void load_run(const double* b, typename V::acc (&acc)[G],
+                                            const typename V::xs (&x)[U], std::index_sequence<g...>) {
+  typename V::bs run = V::load_b(b + i);
+  (take_run<V, G, U, i / 4, i % 4, g>(acc, x, run), ...);
+}
+
+// U steps of the G accumulators from k, the runs of b in increasing offset.
+template <class V, std::size_t G, std::size_t U, std::size_t... i>
+[[gnu::always_inline]] inline void tile(const double* a, const double* b, std::int64_t k, typename V::acc (&acc)[G],
+                                        std::index_sequence<i...>) {
+  typename V::xs x[U];
+#pragma GCC unroll 32
+  for (std::size_t u = 0; u < U; ++u) x[u] = V::load_x(a + k + 4 * u);
+  (load_run<V, G, U, i>(b + k, acc, x, std::make_index_sequence<G>()), ...);
+}
+
+// sweep_block over U steps at a time, for vector types whose accumulator g
+// at step k reads b[k + first_lag(g) ...]: accumulator g at step k + 4u then
+// reads from offset first_lag(g) + 4u, which other accumulators read at
+// other steps. Each such run of b is loaded once per U steps and taken by
+// every accumulator that needs it, in the order of the offsets; every
+// accumulator still takes its own steps in increasing k. Fewer loads per
+// multiply-add leave the load ports to the arithmetic.
+template <class V, std::size_t G, std::size_t U>
+void sweep_block_tiled(const double* a, const double* b, std::int64_t k_begin, std::int64_t k_end,
+                       double* lanes) {
+  constexpr std::size_t runs = 4 * (V::first_lag(G - 1) / 4 + U);
+  constexpr auto tile_elements = static_cast<std::int64_t>(4 * U);
+  typename V::acc acc[G];
+#pragma GCC unroll 32
+  for (std::size_t g = 0; g < G; ++g) acc[g] = V::load(lanes, g);
+  std::int64_t k = k_begin;
+  for (; k + tile_elements <= k_end; k += tile_elements) tile<V, G, U>(a, b, k, acc, std::make_index_sequence<runs>());
+  for (; k < k_end; k += 4) {
     typename V::xs x = V::load_x(a + k);
 #pragma GCC unroll 32
     for (std::size_t g = 0; g < G; ++g) acc[g] = V::step(acc[g], x, b + k + V::first_lag(g));
@@ -92,7 +154,7 @@ struct lag_block {
 
 // The shifted sums in blocks of wide_accs accumulators of W, then blocks of
 // narrow_accs of N (one lag each) and one smaller block of N for the rest.
-template <class W, std::size_t wide_accs, class N, std::size_t narrow_accs>
+template <class W, std::size_t wide_accs, class N, std::size_t narrow_accs, sweep_fn wide_sweep = &sweep_block<W, wide_accs>>
 void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
                      double* sums) {
   static_assert(N::lags_per_acc == 1, "the last lags need one accumulator each");
@@ -113,7 +175,7 @@ void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int6
     blocks[block_count++] = {sweep, next, lags, shortest - shortest % 4};
     next += lags;
   };
-  while (count - next >= wide_lags) add_block(&sweep_block<W, wide_accs>, wide_lags);
+  while (count - next >= wide_lags) add_block(wide_sweep, wide_lags);
   while (count - next >= narrow_lags) add_block(&sweep_block<N, narrow_accs>, narrow_lags);
   if (count > next) {
     add_block(sweep_for<N>(count - next, std::make_index_sequence<narrow_accs - 1>()), count - next);
