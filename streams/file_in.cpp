@@ -18,6 +18,9 @@ namespace {
 constinit std::atomic<std::int32_t> serial_counter{0};
 constexpr std::int32_t last_serial = 0x7FFFFFF5;
 
+// read_numbers' buffer: small enough to stay in a core's second-level cache.
+constexpr std::int32_t read_buffer_bytes = 256 * 1024;
+
 // Room kept after the file's bytes when it is loaded.
 constexpr std::int64_t load_slack = 1001;
 // Files of this size or more do not fit the 32-bit text sizes
@@ -54,13 +57,18 @@ std::int32_t find_stop(const char* p, std::int32_t i, std::int32_t bulk_end, cha
   return i;
 }
 
-// Blanks the block comment that opens at i, nested ones included, and
-// answers the index after its closing pair.
-std::int32_t blank_block_comment(char* p, std::int32_t i) {
-  p[i] = p[i + 1] = ' ';
-  i += 2;
-  for (int depth = 1; depth > 0;) {
-    if (p[i] == '\0' || p[i + 1] == '\0') raise_error("Unclosed comment block");
+// Blanks the rest of a block comment from i, inside depth levels of it, and
+// answers the index after its closing pair, depth then 0. A text that ends
+// inside the comment raises " Unclosed comment block" when it ends the file
+// (at_end); otherwise it is one piece of a file whose last byte is a line
+// end, and the index of its terminator is answered with depth still open.
+std::int32_t blank_block_rest(char* p, std::int32_t i, std::int32_t& depth, bool at_end) {
+  while (depth > 0) {
+    if (p[i] == '\0' || p[i + 1] == '\0') {
+      if (at_end) raise_error("Unclosed comment block");
+      if (p[i] != '\0') p[i++] = ' ';
+      return i;
+    }
     if (p[i] == '/' && p[i + 1] == '*') {
       ++depth;
     } else if (p[i] == '*' && p[i + 1] == '/') {
@@ -75,21 +83,50 @@ std::int32_t blank_block_comment(char* p, std::int32_t i) {
   return i;
 }
 
-// remove_comments from index i, where the text has no comment before i.
-void blank_comments_from(text_buffer& t, std::int32_t i) {
-  char* p = t.buffer;
-  const std::int32_t bulk_end = t.length - 1;
-  for (i = find_stop(p, i, bulk_end, '\'', '/'); p[i] != '\0'; i = find_stop(p, i, bulk_end, '\'', '/')) {
+// Blanks the comments of the n bytes at p (p[n] is NUL) from index i, where
+// no comment starts before i unless the text begins depth levels inside a
+// block comment; answers the depth open at the end, as blank_block_rest.
+std::int32_t blank_comments_in(char* p, std::int32_t i, std::int32_t n, std::int32_t depth, bool at_end) {
+  if (depth > 0) {
+    i = blank_block_rest(p, 0, depth, at_end);
+    if (depth > 0) return depth;
+  }
+  for (i = find_stop(p, i, n, '\'', '/'); p[i] != '\0'; i = find_stop(p, i, n, '\'', '/')) {
     if (p[i] == '\'') {
-      std::int32_t line_end = find_stop(p, i, bulk_end, '\n', '\n');
+      std::int32_t line_end = find_stop(p, i, n, '\n', '\n');
       std::memset(p + i, ' ', static_cast<std::size_t>(line_end - i));
       i = line_end;
     } else if (p[i + 1] == '*') {
-      i = blank_block_comment(p, i);
+      p[i] = p[i + 1] = ' ';
+      depth = 1;
+      i = blank_block_rest(p, i + 2, depth, at_end);
+      if (depth > 0) return depth;
     } else {
       ++i;
     }
   }
+  return 0;
+}
+
+// Turns NUL and cr in the n bytes at p into blanks and answers the index of
+// the first apostrophe or slash, where a comment may begin (-1: none), so
+// that comment removal need not pass over the text before it.
+std::int32_t clean_bytes(char* bytes, std::int32_t n, char cr) {
+  using namespace byte_scan;
+  std::int32_t first_mark = -1;
+  std::int32_t i = 0;
+  for (; i + block_bytes <= n; i += block_bytes) {
+    __m128i block = load_bytes(bytes + i);
+    __m128i blanks = _mm_or_si128(equal(block, '\0'), equal(block, cr));
+    if (bits(blanks) != 0) store_bytes(bytes + i, replace(block, blanks, ' '));
+    unsigned marks = bits(_mm_or_si128(equal(block, '\''), equal(block, '/')));
+    if (marks != 0 && first_mark < 0) first_mark = i + std::countr_zero(marks);
+  }
+  for (; i < n; ++i) {
+    if (bytes[i] == '\0' || bytes[i] == cr) bytes[i] = ' ';
+    if ((bytes[i] == '\'' || bytes[i] == '/') && first_mark < 0) first_mark = i;
+  }
+  return first_mark;
 }
 
 // No space is at or above bound: most bytes a token starts with are, which
@@ -191,68 +228,132 @@ void file_in::load() {
 }
 
 void file_in::clean_text(std::int32_t n) {
-  using namespace byte_scan;
   handle = nullptr;
   char* bytes = content.text.buffer;
   // With keep_cr the second test looks for NUL again.
-  const char cr = (in_flags & keep_cr) == 0 ? '\r' : '\0';
-  // Comments begin at an apostrophe or a slash: noting the first one here
-  // saves comment removal a pass over the text before it.
-  std::int32_t first_mark = -1;
-  std::int32_t i = 0;
-  for (; i + block_bytes <= n; i += block_bytes) {
-    __m128i block = load_bytes(bytes + i);
-    __m128i blanks = _mm_or_si128(equal(block, '\0'), equal(block, cr));
-    if (bits(blanks) != 0) store_bytes(bytes + i, replace(block, blanks, ' '));
-    unsigned marks = bits(_mm_or_si128(equal(block, '\''), equal(block, '/')));
-    if (marks != 0 && first_mark < 0) first_mark = i + std::countr_zero(marks);
-  }
-  for (; i < n; ++i) {
-    if (bytes[i] == '\0' || bytes[i] == cr) bytes[i] = ' ';
-    if ((bytes[i] == '\'' || bytes[i] == '/') && first_mark < 0) first_mark = i;
-  }
-  if ((in_flags & strip_comments) != 0 && first_mark >= 0) blank_comments_from(content.text, first_mark);
+  std::int32_t first_mark = clean_bytes(bytes, n, (in_flags & keep_cr) == 0 ? '\r' : '\0');
+  if ((in_flags & strip_comments) != 0 && first_mark >= 0) blank_comments_in(bytes, first_mark, n, 0, true);
   attach(content.text.c_str());
 }
 
-void remove_comments(text_buffer& t) { blank_comments_from(t, 0); }
+void remove_comments(text_buffer& t) { blank_comments_in(t.buffer, 0, t.length - 1, 0, true); }
 
-// read_numbers walks the loaded text itself, without a call per character:
-// file_in is final and keeps the cursor's own peek and skip_space, which read
-// exactly that text.
-static_assert(std::is_same_v<decltype(&file_in::peek), char (sstring_in::*)() const>);
-static_assert(std::is_same_v<decltype(&file_in::skip_space), void (sstring_in::*)()>);
+namespace {
 
-void read_numbers(real_array& values, const char* path) {
-  file_in in(char_range::of(path), file_in::open_now | file_in::load_all | file_in::strip_comments);
+// The y values of a file's text, taken a piece at a time. Pieces end at line
+// ends, which no token or line comment crosses; a pair may still be split
+// between two pieces, so whether the next token is an x or a y is kept.
+class pair_reader {
+ public:
+  explicit pair_reader(real_array& into) : values(into) {}
+
+  // The tokens of the cleaned text from p to its terminator at end.
+  void read(const char* p, const char* end) {
+    p = past_spaces(p, spaces, space_bound);
+    while (*p != '\0') {
+      if (!y_next) {
+        p = past_spaces(token_end(p, end, delimiters, bound), spaces, space_bound);  // the x is never looked at
+        y_next = true;
+        if (*p == '\0') return;
+      }
+      values.append(y_value(p, end));
+      y_next = false;
+      p = past_spaces(p, spaces, space_bound);
+    }
+  }
+
+  // At the end of the file an x without its y still gives a value: that of
+  // the empty token.
+  void finish() {
+    if (!y_next) return;
+    const char* empty = "";
+    values.append(y_value(empty, empty));
+    y_next = false;
+  }
+
+ private:
+  // The value of the y token at p, which p then passes. A plain number is
+  // read where it stands; it is the whole token when a delimiter follows it.
+  // Other tokens go through the calling thread's token buffer, as
+  // next_token would put them there; it is taken for the first y even when
+  // that is a plain number, since a thread without one raises there.
+  double y_value(const char*& p, const char* end) {
+    if (token == nullptr) token = &token_buffer();
+    const char* start = p;
+    double value = 0.0;
+    p = parse_plain_decimal(start, end, value);
+    if (p == nullptr || !delimiters.contains(*p)) {
+      p = token_end(start, end, delimiters, bound);
+      auto n = static_cast<std::int32_t>(p - start);
+      set_token(token->text, start, n);
+      value = parse_real(token->text.buffer, n);
+    }
+    return value;
+  }
+
+  real_array& values;
+  string_out* token = nullptr;
+  bool y_next = false;
   const char_set& spaces = space_set();
   const char_set& delimiters = delimiter_set();
-  const auto bound = static_cast<std::uint8_t>(delimiters.end_of_members());
-  const auto space_bound = static_cast<std::uint8_t>(spaces.end_of_members());
-  const char* text_end = in.content.text.buffer + in.content.text.size();
-  const char* p = past_spaces(in.text + in.position, spaces, space_bound);
-  if (*p == '\0') return;
-  // next_token takes the calling thread's token buffer for every y, and a
-  // thread without one raises at the first pair: so the buffer is taken
-  // here, even though plain numbers are then read where they stand.
-  string_out& token = token_buffer();
-  while (*p != '\0') {
-    p = token_end(past_spaces(p, spaces, space_bound), text_end, delimiters, bound);  // the x of the pair is never looked at
-    const char* start = past_spaces(p, spaces, space_bound);
-    double value = 0.0;
-    // A plain number is read where it stands; it is the whole token when a
-    // delimiter follows it. Other tokens go through the token buffer, as
-    // next_token would put them there.
-    p = parse_plain_decimal(start, text_end, value);
-    if (p == nullptr || !delimiters.contains(*p)) {
-      p = token_end(start, text_end, delimiters, bound);
-      auto n = static_cast<std::int32_t>(p - start);
-      set_token(token.text, start, n);
-      value = parse_real(token.text.buffer, n);
+  const std::uint8_t bound = static_cast<std::uint8_t>(delimiters.end_of_members());
+  const std::uint8_t space_bound = static_cast<std::uint8_t>(spaces.end_of_members());
+};
+
+// The index after the last line end of the n bytes at p; 0 when there is none.
+std::int32_t after_last_line_end(const char* p, std::int32_t n) {
+  while (n > 0 && p[n - 1] != '\n') --n;
+  return n;
+}
+
+}  // namespace
+
+void read_numbers(real_array& values, const char* path) { read_numbers(values, path, read_buffer_bytes); }
+
+// The file passes through one buffer a piece at a time instead of being
+// loaded whole: the pieces stay in the processor's caches between the read
+// and the tokens, and the kernel neither clears nor fills a block as large as
+// the file. Each piece is cleaned and its comments blanked as a whole file's
+// text would be, with the depth of an open block comment carried over.
+void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes) {
+  file_in in(char_range::of(path), file_in::open_now);
+  std::int64_t size = platform::file_size(in.path());
+  if (size < 0) size = 0;
+  if (size >= smallest_refused_size) raise_error("File too large", in.file_path);
+  text_buffer piece;
+  piece.reserve((size < buffer_bytes ? size : buffer_bytes) + 1, false);
+  pair_reader reader(values);
+  std::int64_t unread = size;  // a file that grew since its size was asked is read only that far
+  std::int32_t held = 0;       // bytes of a line that the last read left unfinished
+  std::int32_t depth = 0;      // block comments still open where the last piece ended
+  for (;;) {
+    if (held == piece.capacity - 1) {  // a line longer than the buffer
+      std::int64_t wider = 2 * std::int64_t{piece.capacity};
+      piece.reserve(wider < size + 1 ? wider : size + 1, true);
     }
-    values.append(value);
-    p = past_spaces(p, spaces, space_bound);
+    std::int64_t room = piece.capacity - 1 - held;
+    auto wanted = static_cast<std::size_t>(room < unread ? room : unread);
+    std::size_t got = wanted > 0 ? std::fread(piece.buffer + held, 1, wanted, in.handle) : 0;
+    unread -= static_cast<std::int64_t>(got);
+    const bool at_end = got < wanted || unread == 0;  // a failed read ends the text, as for a whole load
+    const std::int32_t filled = held + static_cast<std::int32_t>(got);
+    const std::int32_t piece_end = at_end ? filled : after_last_line_end(piece.buffer, filled);
+    if (piece_end == 0 && !at_end) {
+      held = filled;
+      continue;
+    }
+    char* text = piece.buffer;
+    const char next = text[piece_end];
+    text[piece_end] = '\0';
+    std::int32_t first_mark = clean_bytes(text, piece_end, '\r');
+    if (first_mark >= 0 || depth > 0) depth = blank_comments_in(text, first_mark, piece_end, depth, at_end);
+    reader.read(text, text + piece_end);
+    if (at_end) break;
+    text[piece_end] = next;
+    held = filled - piece_end;
+    std::memmove(text, text + piece_end, static_cast<std::size_t>(held));
   }
+  reader.finish();
 }
 
 }  // namespace lagscan

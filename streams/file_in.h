@@ -5,9 +5,9 @@
 // ' starts a comment to the end of the line; /* ... */ comments nest.
 // Tokens pair up as x y; read_numbers keeps the y of each pair.
 //
-// A file is loaded with one size query and one read; cleaning, comment
-// removal and read_numbers' tokenising then work in place on that text,
-// sixteen bytes at a time where they can.
+// file_in loads a file with one size query and one read; cleaning and
+// comment removal then work in place on that text, sixteen bytes at a time
+// where they can. read_numbers does the same a buffer's worth at a time.
 #pragma once
 
 #include <cstdint>
@@ -102,7 +102,12 @@ class file_in final : public file_base, public sstring_in {
 // Raises " Unclosed comment block".
 void remove_comments(text_buffer& t);
 
-// Appends the y value of every x y pair of the file at path.
+// Appends the y value of every x y pair of the file at path, reading the
+// file through a buffer of buffer_bytes (tests use small ones, so that the
+// buffer's ends fall everywhere). Raises as file_in does with load_all and
+// strip_comments; values read before an unclosed comment is found may
+// already have been appended.
 void read_numbers(real_array& values, const char* path);
+void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes);
 
 }  // namespace lagscan

@@ -180,5 +180,34 @@ TEST(loader, cleans_strips_and_reads_random_files_as_the_character_model_does) {
   }
 }
 
+// read_numbers reads a file a buffer at a time; with buffers of a few bytes
+// their ends fall inside tokens, pairs, line and block comments, CR LF pairs
+// and lines longer than the buffer, and the values must not change.
+TEST(loader, reads_the_same_values_through_buffers_of_any_size) {
+  lagscan::testing::temp_dir dir;
+  std::mt19937_64 rng(29);
+  const std::int32_t buffer_sizes[] = {1, 2, 3, 5, 16, 17, 64};
+  for (int c = 0; c < cases; ++c) {
+    std::string bytes = random_file(rng);
+    std::string path = dir.write("case.xy", bytes);
+    std::string text = bytes;
+    model_clean(text, false);
+    bool closed = model_remove_comments(text);
+    for (std::int32_t size : buffer_sizes) {
+      real_array values;
+      try {
+        read_numbers(values, path.c_str(), size);
+        ASSERT_TRUE(closed) << "case " << c << ": an unclosed comment read without error, buffer " << size;
+        ASSERT_TRUE(same_values(model_read_numbers(text), values)) << "case " << c << ", buffer " << size;
+      } catch (except_3* e) {
+        std::string message = e->text.c_str();
+        release_error(e);
+        ASSERT_FALSE(closed) << "case " << c << " raised" << message << ", buffer " << size;
+        ASSERT_EQ(message, " Unclosed comment block") << "case " << c << ", buffer " << size;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lagscan
