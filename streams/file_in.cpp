@@ -327,10 +327,10 @@ void read_numbers(real_array& values, const char* path, std::int32_t buffer_byte
   std::int32_t held = 0;       // bytes of a line that the last read left unfinished
   std::int32_t depth = 0;      // block comments still open where the last piece ended
   for (;;) {
-    if (held == piece.capacity - 1) {  // a line longer than the buffer
-      std::int64_t wider = 2 * std::int64_t{piece.capacity};
-      piece.reserve(wider < size + 1 ? wider : size + 1, true);
-    }
+    // A line longer than the buffer (a file of one line, or with CR line
+    // ends only): the rest of the file is taken at once, as a whole load
+    // would, which keeps the memory within that of a whole load.
+    if (held == piece.capacity - 1) piece.reserve(size + 1, true);
     std::int64_t room = piece.capacity - 1 - held;
     auto wanted = static_cast<std::size_t>(room < unread ? room : unread);
     std::size_t got = wanted > 0 ? std::fread(piece.buffer + held, 1, wanted, in.handle) : 0;

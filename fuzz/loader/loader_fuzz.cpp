@@ -6,7 +6,8 @@
 //  - an unclosed block comment is the only error, raised exactly when the
 //    model finds one, as " Unclosed comment block";
 //  - read_numbers appends ceil(tokens / 2) values, each the C library's
-//    conversion of the second token of its pair, and keeps what was there;
+//    conversion of the second token of its pair, and keeps what was there,
+//    through its own buffer and through one of a few bytes;
 //  - the file's bytes and modification time are unchanged.
 #include <cstddef>
 #include <cstdint>
@@ -79,13 +80,19 @@ void check_loading(const std::string& path, const std::string& bytes) {
   FUZZ_CHECK(stripped.text == *model, "comments are blanked as the rules say");
 }
 
-void check_numbers(const std::string& path, const std::string& bytes) {
+// buffer_bytes 0: read_numbers' own buffer; otherwise one that small, so
+// that its ends fall inside tokens, pairs and comments.
+void check_numbers(const std::string& path, const std::string& bytes, std::int32_t buffer_bytes) {
   std::optional<loaded_file> model = load_model(bytes);
   real_array values;
   const double kept = -0.5;
   values.append(kept);  // what is there already stays
   try {
-    read_numbers(values, path.c_str());
+    if (buffer_bytes == 0) {
+      read_numbers(values, path.c_str());
+    } else {
+      read_numbers(values, path.c_str(), buffer_bytes);
+    }
   } catch (except_3* error) {
     std::string text = error_text(error);
     FUZZ_CHECK(!model && text == " Unclosed comment block", "read_numbers raised " + text);
@@ -114,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   write_bytes(path, bytes);
   const file_stamp before = file_stamp::of(path);
   check_loading(path, bytes);
-  check_numbers(path, bytes);
+  check_numbers(path, bytes, 0);
+  check_numbers(path, bytes, 1 + static_cast<std::int32_t>(size % 31));
   FUZZ_CHECK(file_stamp::of(path) == before, "the data file was changed");
   return 0;
 }
