@@ -12,7 +12,8 @@ constexpr std::size_t accumulators = 8;
 
 void shifted_sums_avx2(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
                        double* sums) {
-  shifted_sums_of<avx2_lanes, accumulators, avx2_lanes, accumulators>(a, b, n, first, count, sums);
+  static constexpr block_kind blocks[] = {plain_blocks<avx2_lanes, accumulators>()};
+  shifted_sums_in<avx2_lanes, accumulators>(blocks, a, b, n, first, count, sums);
 }
 
 }  // namespace lagscan

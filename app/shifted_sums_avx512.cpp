@@ -38,21 +38,25 @@ struct avx512_pairs {
   static acc step(acc s, xs x, const double* b) { return add_product(s, x, load_b(b)); }
 };
 
-// Thirty-two registers: sixteen pairs (thirty-two lags), the x values of
-// eight steps and a run of b in flight. Each run of b then serves up to four
-// pairs, so a multiply-add takes about half a load instead of one (whole
-// program at s = 10001: about 8 % faster). Fewer than thirty-two lags go to
+// Thirty-two registers. Thirty-two lags or more go in tiles of sixteen
+// pairs over eight steps: the pairs, the x values of the eight steps and a
+// run of b in flight. Each run of b then serves up to four pairs, so a
+// multiply-add takes about half a load instead of one (whole program at
+// s = 10001: about 8 % faster). The next sixteen lags go in eight pairs a
+// step at a time, which was faster than a tile for runs of only a few dozen
+// lags (lagscan-matrix's 10^4 values at s = 101); fewer than sixteen in
 // 256-bit vectors, eight or fewer at a time.
-constexpr std::size_t pair_accumulators = 16;
-constexpr std::size_t tile_steps = 8;
-constexpr std::size_t single_accumulators = 8;
+constexpr block_kind blocks[] = {
+    tiled_blocks<avx512_pairs, 16, 8>(),
+    plain_blocks<avx512_pairs, 8>(),
+    plain_blocks<avx2_lanes, 8>(),
+};
 
 }  // namespace
 
 void shifted_sums_avx512(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
                          double* sums) {
-  shifted_sums_of<avx512_pairs, pair_accumulators, avx2_lanes, single_accumulators,
-                  &sweep_block_tiled<avx512_pairs, pair_accumulators, tile_steps>>(a, b, n, first, count, sums);
+  shifted_sums_in<avx2_lanes, 8>(blocks, a, b, n, first, count, sums);
 }
 
 }  // namespace lagscan

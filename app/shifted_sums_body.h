@@ -1,5 +1,5 @@
 // The body shared by the shifted_sums_<isa>.cpp sources. Each source defines
-// its vector operations and instantiates shifted_sums_of with them.
+// its vector operations and the kinds of blocks it sweeps, and calls shifted_sums_in with them.
 //
 // Everything here sits in an unnamed namespace and calls no inline function
 // of the standard library: each source is compiled for its own instruction
@@ -152,15 +152,31 @@ struct lag_block {
   std::int64_t k_end;
 };
 
-// The shifted sums in blocks of wide_accs accumulators of W, then blocks of
-// narrow_accs of N (one lag each) and one smaller block of N for the rest.
-template <class W, std::size_t wide_accs, class N, std::size_t narrow_accs, sweep_fn wide_sweep = &sweep_block<W, wide_accs>>
-void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
-                     double* sums) {
+// A kind of block: its sweep and the lags it takes.
+struct block_kind {
+  sweep_fn sweep;
+  std::int32_t lags;
+};
+
+template <class V, std::size_t G>
+constexpr block_kind plain_blocks() {
+  return {&sweep_block<V, G>, static_cast<std::int32_t>(G) * V::lags_per_acc};
+}
+
+template <class V, std::size_t G, std::size_t U>
+constexpr block_kind tiled_blocks() {
+  return {&sweep_block_tiled<V, G, U>, static_cast<std::int32_t>(G) * V::lags_per_acc};
+}
+
+// The shifted sums in blocks of each kind in turn, as many of each as fit,
+// then one block of N for the fewer than narrow_accs lags left. The last
+// kind must be plain_blocks<N, narrow_accs>.
+template <class N, std::size_t narrow_accs, std::size_t kind_count>
+void shifted_sums_in(const block_kind (&kinds)[kind_count], const double* a, const double* b, std::int64_t n,
+                     std::int64_t first, std::int32_t count, double* sums) {
   static_assert(N::lags_per_acc == 1, "the last lags need one accumulator each");
-  constexpr auto wide_lags = static_cast<std::int32_t>(wide_accs) * W::lags_per_acc;
-  constexpr auto narrow_lags = static_cast<std::int32_t>(narrow_accs);
-  constexpr std::size_t max_blocks = lags_per_pass / narrow_accs + 2;
+  constexpr std::size_t max_blocks = lags_per_pass / narrow_accs + kind_count + 1;
+  assert(kinds[kind_count - 1].lags == static_cast<std::int32_t>(narrow_accs) && "the narrowest kind comes last");
   assert(count <= lags_per_pass && first + count <= n && "a pass of lags that all overlap");
   if (count <= 0) return;
 
@@ -175,8 +191,9 @@ void shifted_sums_of(const double* a, const double* b, std::int64_t n, std::int6
     blocks[block_count++] = {sweep, next, lags, shortest - shortest % 4};
     next += lags;
   };
-  while (count - next >= wide_lags) add_block(wide_sweep, wide_lags);
-  while (count - next >= narrow_lags) add_block(&sweep_block<N, narrow_accs>, narrow_lags);
+  for (const block_kind& kind : kinds) {
+    while (count - next >= kind.lags) add_block(kind.sweep, kind.lags);
+  }
   if (count > next) {
     add_block(sweep_for<N>(count - next, std::make_index_sequence<narrow_accs - 1>()), count - next);
   }

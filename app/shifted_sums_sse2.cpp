@@ -33,7 +33,8 @@ constexpr std::size_t accumulators = 4;
 
 void shifted_sums_sse2(const double* a, const double* b, std::int64_t n, std::int64_t first, std::int32_t count,
                        double* sums) {
-  shifted_sums_of<sse2_lanes, accumulators, sse2_lanes, accumulators>(a, b, n, first, count, sums);
+  static constexpr block_kind blocks[] = {plain_blocks<sse2_lanes, accumulators>()};
+  shifted_sums_in<sse2_lanes, accumulators>(blocks, a, b, n, first, count, sums);
 }
 
 }  // namespace lagscan

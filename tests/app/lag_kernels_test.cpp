@@ -199,10 +199,11 @@ TEST_P(fast_path, every_lag_sum_matches_the_reference_in_every_block_layout) {
       fill_random(b, n, kind, rng);
       std::vector<double> expected;
       for (std::int64_t d = 0; d < n; ++d) expected.push_back(reference_lag_sum(a, b, d, a_part, b_part));
-      // Runs of random counts up to 40 (and one full pass at the longest
-      // length), so that every mix of wide, narrow and remainder blocks occurs.
+      // Runs of random counts up to 71 (and one full pass at the longest
+      // length), so that every mix of the kinds of blocks (up to 32, 16 and 8
+      // lags) and a remainder occurs.
       for (std::int64_t first = 0; first < n;) {
-        auto count = static_cast<std::int32_t>(std::min<std::int64_t>({lags_per_pass, n - first, 1 + static_cast<std::int64_t>(rng() % 40)}));
+        auto count = static_cast<std::int32_t>(std::min<std::int64_t>({lags_per_pass, n - first, 1 + static_cast<std::int64_t>(rng() % 71)}));
         if (n == longest && first == 0) count = lags_per_pass;
         shifted_sums(a.buffer, b.buffer, n, first, count, sums.data());
         for (std::int32_t j = 0; j < count; ++j) {
