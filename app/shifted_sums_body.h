@@ -1,5 +1,6 @@
 // The body shared by the shifted_sums_<isa>.cpp sources. Each source defines
-// its vector operations and the kinds of blocks it sweeps, and calls shifted_sums_in with them.
+// its vector operations and the kinds of blocks it sweeps, and calls
+// shifted_sums_in with them.
 //
 // Everything here sits in an unnamed namespace and calls no inline function
 // of the standard library: each source is compiled for its own instruction
@@ -60,13 +61,6 @@ void sweep_block(const double* a, const double* b, std::int64_t k_begin, std::in
   for (std::size_t g = 0; g < G; ++g) V::store(lanes, g, acc[g]);
 }
 
-// sweep_block over U steps at a time, for vector types whose accumulator g
-// at step k reads b[k + first_lag(g) ...]: accumulator g at step k + 4u then
-// reads from offset first_lag(g) + 4u, which other accumulators read at
-// other steps. Each such run of b is loaded once per U steps and taken by
-// every accumulator that needs it, in the order of the offsets; every
-// accumulator still takes its own steps in increasing k. Fewer loads per
-// multiply-add leave the load ports to the arithmetic.
 // One run of b, at offset 4t + r of the tile, taken by every accumulator
 // that reads it: accumulator g at its step t - first_lag(g) / 4.
 template <class V, std::size_t G, std::size_t U, std::size_t t, std::size_t r, std::size_t g>

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <type_traits>
 
 #include "platform/files.h"
 #include "runtime/per_thread.h"
@@ -108,7 +107,7 @@ std::int32_t blank_comments_in(char* p, std::int32_t i, std::int32_t n, std::int
   return 0;
 }
 
-// Turns NUL and cr in the n bytes at p into blanks and answers the index of
+// Turns NUL and cr in the n bytes at bytes into blanks and answers the index of
 // the first apostrophe or slash, where a comment may begin (-1: none), so
 // that comment removal need not pass over the text before it.
 std::int32_t clean_bytes(char* bytes, std::int32_t n, char cr) {
