@@ -103,6 +103,7 @@ void find_groups(const char* text, std::size_t n, text_span& v1, text_span& v2) 
 class path_text {
  public:
   path_text& add(const char* p, std::size_t n) noexcept {
+    if (n == 0) return *this;
     if (fits && length + n < path_room) {
       std::memcpy(text + length, p, n);
       length += n;
@@ -146,7 +147,7 @@ std::uint64_t memory_limit(const char* membership, std::size_t n, const char* ro
   v1_root.add("/memory");
   if (v1.length > 0) return smallest_along(v1_root, v1, "memory.limit_in_bytes");
   if (v2.length > 0) return smallest_along(v2_root, v2, "memory.max");
-  const text_span top{nullptr, 0};
+  const text_span top{"", 0};
   std::uint64_t limit = smallest_along(v2_root, top, "memory.max");
   return limit != 0 ? limit : smallest_along(v1_root, top, "memory.limit_in_bytes");
 }
