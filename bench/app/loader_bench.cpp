@@ -128,7 +128,7 @@ void remove_comments_of(benchmark::State& state) {
 BENCHMARK_CAPTURE(read_numbers_of, lf, false, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(read_numbers_of, crlf_comments, true, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(read_numbers_through_block)
-    ->ArgsProduct({{64 << 10, 256 << 10, 512 << 10}, {0, 1}})
+    ->ArgsProduct({{256 << 10, 512 << 10}, {0, 1}})
     ->ArgNames({"block", "crlf_comments"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(load_of, lf, false, false)->Unit(benchmark::kMillisecond);
