@@ -91,24 +91,28 @@ struct dendrogram_place {
 };
 
 // The two dendrograms, left of the rows and above the columns, as paths:
-// each join a bracket from its parts' heights up to its own. A cluster
-// whose files all sit in one block is drawn as that block (a leaf of height
-// 0), so past max_cells files the tree has the resolution of the map.
-// With groups, a dashed line at the cut.
+// each join a bracket from its parts' heights up to its own. Only the top
+// m - 1 joins of a map of m blocks a side are drawn, so the tree has the
+// map's resolution: below them each cluster (a run of the order) ends as a
+// leaf of height 0 at the middle of its run. With groups, a dashed line at
+// the cut.
 std::string dendrograms(const cluster_tree& tree, const std::vector<std::size_t>& order, std::size_t block,
                         const grouping* groups, const dendrogram_place& rows, const dendrogram_place& columns) {
   const std::size_t n = tree.leaves;
   if (n < 2) return "";
-  // Each cluster's place along the axis (in blocks), height and blocks.
-  std::vector<double> place(2 * n - 1);
-  std::vector<double> height(2 * n - 1, 0.0);
+  const std::size_t blocks = (n + block - 1) / block;
+  const std::size_t first_drawn = n - 1 - std::min(n - 1, blocks - 1);
+  // Each cluster's run of the order, its place along the axis (in blocks)
+  // and its height as drawn.
   std::vector<std::size_t> low(2 * n - 1);
   std::vector<std::size_t> high(2 * n - 1);
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::size_t leaf = order[k];
-    low[leaf] = high[leaf] = k / block;
-    place[leaf] = static_cast<double>(k / block) + 0.5;
-  }
+  std::vector<double> place(2 * n - 1);
+  std::vector<double> height(2 * n - 1, 0.0);
+  for (std::size_t k = 0; k < n; ++k) low[order[k]] = high[order[k]] = k;
+  const auto middle = [&](std::size_t c) {
+    return static_cast<double>(low[c] + high[c] + 1) / 2.0 / static_cast<double>(block);
+  };
+  for (std::size_t c = 0; c < n; ++c) place[c] = middle(c);
   const double tallest = tree.merges.back().height > 0.0 ? tree.merges.back().height : 1.0;
   std::string rows_path;
   std::string columns_path;
@@ -126,8 +130,8 @@ std::string dendrograms(const cluster_tree& tree, const std::vector<std::size_t>
     const std::size_t c = n + k;
     low[c] = std::min(low[m.a], low[m.b]);
     high[c] = std::max(high[m.a], high[m.b]);
-    if (low[c] == high[c]) {
-      place[c] = static_cast<double>(low[c]) + 0.5;
+    if (k < first_drawn) {
+      place[c] = middle(c);
       continue;
     }
     height[c] = m.height;
@@ -137,7 +141,7 @@ std::string dendrograms(const cluster_tree& tree, const std::vector<std::size_t>
   }
   std::string text = "<g fill=\"none\" stroke=\"#333333\" stroke-width=\"0.8\">\n";
   text += "<path d=\"" + rows_path + "\"/>\n<path d=\"" + columns_path + "\"/>\n</g>\n";
-  const double leaves_end = static_cast<double>(high[2 * n - 2] + 1);
+  const double leaves_end = static_cast<double>(blocks);
   if (groups != nullptr && groups->cut <= tallest) {
     const double r = rows.tips + (rows.root - rows.tips) * std::max(groups->cut, 0.0) / tallest;
     const double c = columns.tips + (columns.root - columns.tips) * std::max(groups->cut, 0.0) / tallest;
