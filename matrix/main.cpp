@@ -9,6 +9,7 @@
 #include <omp.h>
 
 #include <CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -18,7 +19,10 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "matrix/center.h"
+#include "matrix/clustering.h"
 #include "matrix/fast_pairs.h"
+#include "matrix/groups.h"
 #include "matrix/heatmap.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
@@ -51,6 +55,12 @@ struct settings {
   bool against = false;
   bool format_given = false;
   bool fast = false;
+  int clusters = 0;  // 0: no groups by count
+  double cluster_at = 0.0;
+  bool cluster_at_given = false;
+  std::string clusters_out;
+  std::string tree_out;
+  bool center = false;
 };
 
 // A program-level failure, reported as "lagscan-matrix: <what>".
@@ -207,6 +217,27 @@ table_format format_of(const std::string& name) {
   return table_format::tsv;
 }
 
+// The tree and its groups need the whole table of all pairs.
+void check_clustering(const settings& options, bool split) {
+  std::string asked;
+  if (!options.tree_out.empty()) asked = "--tree-out";
+  if (!options.clusters_out.empty()) asked = "--clusters-out";
+  if (options.cluster_at_given) asked = "--cluster-at";
+  if (options.clusters > 0) asked = "--clusters";
+  if (asked.empty()) return;
+  if (options.against) throw failure{status_usage, asked + " clusters all pairs; it does not go with --against"};
+  if (split) throw failure{status_usage, asked + " needs the whole table; it does not go with --rows"};
+  if (options.clusters > 0 && options.cluster_at_given) {
+    throw failure{status_usage, "--clusters and --cluster-at cut the tree in two ways: give one"};
+  }
+  if (!options.clusters_out.empty() && options.clusters == 0 && !options.cluster_at_given) {
+    throw failure{status_usage, "--clusters-out writes groups: give --clusters K or --cluster-at T"};
+  }
+  if (options.cluster_at_given && !(options.cluster_at >= -1.0 && options.cluster_at <= 1.0)) {
+    throw failure{status_usage, "--cluster-at: give a similarity from -1 to 1"};
+  }
+}
+
 int run(const settings& options) {
   std::int32_t s = parse_window_width(options.s_text.c_str());
   if (const char* message = window_width_message(s)) {
@@ -225,6 +256,10 @@ int run(const settings& options) {
   if (split && !options.heatmap.empty()) {
     throw failure{status_usage, "--heatmap draws the whole table; it does not go with --rows"};
   }
+  check_clustering(options, split);
+  const bool grouped = options.clusters > 0 || options.cluster_at_given;
+  // Groups without a file of their own take standard output from the table.
+  const bool table_shown = !grouped || !options.clusters_out.empty() || !options.output.empty();
   if (!options.against && options.top > 0 && options.format_given && options.format != "long") {
     throw failure{status_usage, "--top for all pairs lists each file's nearest in --format long"};
   }
@@ -241,6 +276,10 @@ int run(const settings& options) {
   output_file table_out(options.output);
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
+  std::unique_ptr<output_file> groups_out;
+  if (!options.clusters_out.empty()) groups_out = std::make_unique<output_file>(options.clusters_out);
+  std::unique_ptr<output_file> tree_out;
+  if (!options.tree_out.empty()) tree_out = std::make_unique<output_file>(options.tree_out);
 
   const int threads = options.threads > 0 ? options.threads : max_num_threads();
   prepare_for_threads(threads);
@@ -255,6 +294,16 @@ int run(const settings& options) {
     expected = usual_count(files);
   }
   std::vector<std::size_t> kept = files_taking_part(files, first, expected, options.keep_going);
+  if (options.clusters > 0 && static_cast<std::size_t>(options.clusters) > kept.size()) {
+    throw failure{status_usage, "--clusters " + std::to_string(options.clusters) + ": there are only " +
+                                    std::to_string(kept.size()) + " files"};
+  }
+  if (options.center) {
+    if (options.against) center_values(files[0].values);
+    const auto count = static_cast<std::int64_t>(kept.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
+    for (std::int64_t k = 0; k < count; ++k) center_values(files[kept[static_cast<std::size_t>(k)]].values);
+  }
   std::vector<const real_array*> sets;
   std::vector<std::string> kept_names;
   for (std::size_t i : kept) {
@@ -282,10 +331,29 @@ int run(const settings& options) {
     } else {
       values = all_pairs(window, sets, rows, threads, shown);
     }
-    write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
-    if (picture_out) {
-      write_heatmap(picture_out->get(), kept_names, values, s);
-      picture_out->finish();
+    if (table_shown) write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
+    if (picture_out || grouped || tree_out) {
+      cluster_tree tree;
+      {
+        std::vector<double> distances = condensed_distances(values, sets.size());
+        tree = average_linkage(distances, sets.size());
+      }
+      std::unique_ptr<grouping> groups;
+      if (grouped) {
+        groups = std::make_unique<grouping>(
+            options.clusters > 0 ? cut_into(tree, static_cast<std::size_t>(options.clusters), values)
+                                 : cut_at(tree, options.cluster_at, values));
+        write_groups(groups_out ? groups_out->get() : stdout, kept_names, *groups);
+        if (groups_out) groups_out->finish();
+      }
+      if (tree_out) {
+        write_tree(tree_out->get(), tree);
+        tree_out->finish();
+      }
+      if (picture_out) {
+        write_heatmap(picture_out->get(), kept_names, values, s, tree, groups.get());
+        picture_out->finish();
+      }
     }
   }
   table_out.finish();
@@ -330,6 +398,19 @@ int main(int argc, char** argv) {
                  "block row I of K of the table of all pairs (I from 1); the K runs' outputs, one after the\n"
                  "other, are the whole table")
       ->option_text("I/K");
+  app.add_flag("--center", options.center,
+               "take each file's mean off its values first, so that baselines do not count (every form)");
+  app.add_option("--clusters", options.clusters,
+                 "cut the average-linkage tree on 1 - similarity into K groups, each with its medoid; the\n"
+                 "groups go to standard output instead of the table (unless -o or --clusters-out)")
+      ->check(CLI::Range(1, 1 << 30))
+      ->option_text("K");
+  app.add_option("--cluster-at", options.cluster_at, "cut the tree at similarity T: files joined at T or above group")
+      ->option_text("T");
+  app.add_option("--clusters-out", options.clusters_out, "write the groups as TSV into FILE")->option_text("FILE");
+  app.add_option("--tree-out", options.tree_out,
+                 "write the tree into FILE: a b height size, one merge a line, as scipy's linkage lays it out")
+      ->option_text("FILE");
   app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.add_option("S", options.s_text, "odd window width")->required();
@@ -352,6 +433,7 @@ int main(int argc, char** argv) {
   }
   options.against = app.count("--against") > 0;
   options.format_given = app.count("--format") > 0;
+  options.cluster_at_given = app.count("--cluster-at") > 0;
   try {
     return run(options);
   } catch (const failure& f) {
