@@ -20,6 +20,7 @@
 #include "app/driver.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/heatmap.h"
+#include "matrix/output_file.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
 #include "matrix/table.h"
@@ -141,45 +142,6 @@ std::vector<std::size_t> files_taking_part(const std::vector<data_file>& files, 
   return kept;
 }
 
-// An output file, opened before the work so that a bad path fails at once,
-// and removed again when the run fails.
-class output_file {
- public:
-  explicit output_file(const std::string& path) : path_(path) {
-    if (path_.empty()) {
-      file_ = stdout;
-      return;
-    }
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) throw failure{status_failure, "cannot write " + path_};
-  }
-  ~output_file() {
-    if (file_ == nullptr || file_ == stdout) return;
-    std::fclose(file_);
-    if (!done_) std::remove(path_.c_str());
-  }
-  output_file(const output_file&) = delete;
-  output_file& operator=(const output_file&) = delete;
-
-  std::FILE* get() const { return file_; }
-  // Ends the writing; a write that failed on the way fails the run.
-  void finish() {
-    bool failed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
-    if (file_ != stdout) {
-      failed = std::fclose(file_) != 0 || failed;
-      file_ = nullptr;
-      if (failed) std::remove(path_.c_str());
-    }
-    if (failed) throw failure{status_failure, "cannot write " + (path_.empty() ? "standard output" : path_)};
-    done_ = true;
-  }
-
- private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  bool done_ = false;
-};
-
 // "I/K" (1 <= I <= K, both whole numbers) as block I of K.
 struct row_block_choice {
   std::size_t block = 1;
@@ -237,6 +199,10 @@ int run(const settings& options) {
   }
   const std::size_t first = options.against ? 1 : 0;
   if (names.size() == first) throw failure{status_usage, "no data files given"};
+  std::vector<std::string> inputs = names;
+  if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
+  std::string clash = outputs_among_inputs({{"-o", options.output}, {"--heatmap", options.heatmap}}, inputs);
+  if (!clash.empty()) throw failure{status_usage, clash};
 
   output_file table_out(options.output);
   std::unique_ptr<output_file> picture_out;
@@ -283,12 +249,14 @@ int run(const settings& options) {
       values = all_pairs(window, sets, rows, threads, shown);
     }
     write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
+    table_out.finish();  // a table that cannot be written leaves no picture either
     if (picture_out) {
       write_heatmap(picture_out->get(), kept_names, values, s);
       picture_out->finish();
     }
   }
-  table_out.finish();
+  if (picture_out) picture_out->commit();
+  table_out.commit();
   return 0;
 }
 
@@ -357,6 +325,8 @@ int main(int argc, char** argv) {
   } catch (const failure& f) {
     if (!f.what.empty()) say(f.what);
     return f.status;
+  } catch (const output_error& e) {
+    say(e.what());
   } catch (const std::bad_alloc&) {
     say("out of memory");
   } catch (...) {

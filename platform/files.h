@@ -40,4 +40,29 @@ bool current_directory(char* buffer, int size);
 // where such a write only fails.
 void fail_writes_to_closed_pipes() noexcept;
 
+// Creates path for writing (a text stream, as fopen's "w"), only if nothing
+// is there yet; null when something is, or it cannot be made. Two programs
+// that pick the same name can never both get it.
+std::FILE* create_new_file(const char* path);
+
+// Renames from to to (both in one folder), replacing a file already there:
+// on POSIX systems in one step, so that a reader sees the old file or the
+// new one, never neither. A read-only target is not replaced. False when it
+// cannot; then both stay as they were.
+bool replace_file(const char* from, const char* to);
+
+// Deletes the file at path; false when it cannot.
+bool remove_file(const char* path);
+
+// Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
+// rather than a plain file or a folder.
+bool is_device_or_pipe(const char* path);
+
+// Whether a and b name one file: when both exist, whether they are the same
+// file (POSIX: device and inode; Windows: volume serial number and file
+// index), however each is reached (links, "..", another spelling); when
+// either does not exist, whether their absolute paths read alike once "."
+// and ".." are resolved (Windows: ignoring case).
+bool same_file(const char* a, const char* b);
+
 }  // namespace lagscan::platform
