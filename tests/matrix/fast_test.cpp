@@ -80,7 +80,7 @@ class fast_accuracy : public matrix_command, public ::testing::WithParamInterfac
     std::mt19937_64 rng(std::hash<std::string>{}(c.name) & 0xffffffu);
     auto sets = make_family(c.kind, c.files, c.n, rng);
     for (std::size_t i = 0; i < sets.size(); ++i) {
-      names.push_back("f" + std::to_string(i) + ".xy");
+      names.push_back(numbered_file("f", i));
       data.write(names.back(), file_of(sets[i]));
     }
   }
@@ -158,7 +158,7 @@ TEST_F(matrix_command, fast_output_is_the_same_on_any_thread_count) {
   std::vector<std::string> args = {"--fast", "--digits", "17", "--format", "long", "31"};
   auto sets = make_family(family::offset_heavy, 300, 64, rng);
   for (std::size_t i = 0; i < sets.size(); ++i) {
-    args.push_back("g" + std::to_string(i) + ".xy");
+    args.push_back(numbered_file("g", i));
     data.write(args.back(), file_of(sets[i]));
   }
   auto with_threads = [&](const char* threads) {
@@ -191,7 +191,7 @@ class row_blocks : public matrix_command, public ::testing::WithParamInterface<s
     std::mt19937_64 rng(11);
     auto sets = make_family(family::mixed, 600, 12, rng);
     for (std::size_t i = 0; i < sets.size(); ++i) {
-      names.push_back("h" + std::to_string(i) + ".xy");
+      names.push_back(numbered_file("h", i));
       data.write(names.back(), file_of(sets[i]));
     }
   }

@@ -85,7 +85,7 @@ class exact_values : public matrix_command, public ::testing::WithParamInterface
     const file_set& set = GetParam();
     std::mt19937_64 rng(std::hash<std::string>{}(set.name) & 0xffffffu);
     for (std::size_t i = 0; i < set.kinds.size(); ++i) {
-      std::string name = "f" + std::to_string(i) + ".xy";
+      std::string name = numbered_file("f", i);
       data.write(name, random_file(rng, set.count, set.kinds[i]));
       names.push_back(name);
     }
@@ -322,7 +322,7 @@ TEST_F(matrix_output, more_threads_than_the_thread_count_file_allows) {
   data.write("maxnumthreads.txt", "1\n");
   std::vector<std::string> args = {"--format", "long", "3"};
   for (int i = 0; i < 200; ++i) {
-    std::string name = "g" + std::to_string(i) + ".xy";
+    std::string name = numbered_file("g", i);
     data.write(name, "1 " + std::to_string(i % 7) + "\n2 1.5e-3\n3 x" + std::to_string(i) + "\n");
     args.push_back(name);
   }
