@@ -9,11 +9,13 @@
 #include <omp.h>
 
 #include <CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,6 +144,36 @@ std::vector<std::size_t> files_taking_part(const std::vector<data_file>& files, 
   return kept;
 }
 
+// Which files lie outside --fast's domain (fast_pairs.h): the reference's
+// flag apart, then one for each file taking part.
+struct outside_domain {
+  bool reference = false;
+  std::vector<char> sets;
+};
+
+// Their sums overflow, so their values mean nothing in either mode: each
+// is named once on standard error.
+outside_domain files_outside_domain(const real_array& window, const std::vector<data_file>& files,
+                                    const std::vector<std::size_t>& kept, bool against, int threads) {
+  std::vector<std::size_t> checked = kept;
+  if (against) checked.insert(checked.begin(), 0);
+  std::vector<const real_array*> sets;
+  for (std::size_t i : checked) sets.push_back(&files[i].values);
+  std::vector<char> outside = outside_fast_domain(window, sets, threads);
+  std::set<std::string> named;
+  for (std::size_t k = 0; k < checked.size(); ++k) {
+    const std::string& name = files[checked[k]].name;
+    if (outside[k] && named.insert(name).second) {
+      say("warning: " + name + ": its values are too large for the lag sums (or hold inf or nan); "
+          "its results carry no meaning");
+    }
+  }
+  outside_domain result;
+  result.reference = against && outside[0];
+  result.sets.assign(outside.begin() + (against ? 1 : 0), outside.end());
+  return result;
+}
+
 // "I/K" (1 <= I <= K, both whole numbers) as block I of K.
 struct row_block_choice {
   std::size_t block = 1;
@@ -233,9 +265,11 @@ int run(const settings& options) {
   const bool shown = !options.quiet && standard_error_is_terminal();
   table_options table{format_of(options.format), options.digits, options.top};
   if (!options.against && options.top > 0) table.format = table_format::long_form;
+  const outside_domain outside = files_outside_domain(window, files, kept, options.against, threads);
   if (options.against) {
-    std::vector<double> values = options.fast ? against_fast(window, files[0].values, sets, threads, shown)
-                                              : against(window, files[0].values, sets, threads, shown);
+    std::vector<double> values =
+        options.fast ? against_fast(window, files[0].values, outside.reference, sets, outside.sets, threads, shown)
+                     : against(window, files[0].values, sets, threads, shown);
     write_against(table_out.get(), names[0], kept_names, values, table);
   } else {
     const row_range rows = row_block(sets.size(), block.block, block.blocks);
@@ -243,8 +277,12 @@ int run(const settings& options) {
     std::vector<double> values;
     if (options.fast) {
       const window_sum_rows sums = make_window_sum_rows(window, sets, threads);
-      for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      const bool all_inside = std::find(outside.sets.begin(), outside.sets.end(), 1) == outside.sets.end();
+      if (all_inside) {
+        for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      }
       values = all_pairs_fast(sums, rows, threads, shown);
+      if (!all_inside) exact_pairs_outside_domain(window, sets, outside.sets, rows, values, threads);
     } else {
       values = all_pairs(window, sets, rows, threads, shown);
     }
