@@ -82,7 +82,7 @@ std::string normal_path(const char* path) {
   char full[_MAX_PATH];
   std::string text = ::_fullpath(full, path, sizeof full) != nullptr ? full : path;
   for (char& c : text) {
-    if (c == '/') c = '\';
+    if (c == '/') c = '\\';
   }
   return text;
 }
