@@ -88,17 +88,39 @@ void output_file::commit() {
 
 std::string outputs_among_inputs(const std::vector<std::pair<std::string, std::string>>& outputs,
                                  const std::vector<std::string>& inputs) {
+  // Each input is looked at once, however many outputs there are.
+  struct place {
+    platform::file_id id;
+    bool exists = false;
+  };
+  auto place_of = [](const std::string& path) {
+    place p;
+    p.exists = platform::identify_file(path.c_str(), p.id);
+    return p;
+  };
+  // A file that exists is one by its identity; paths where none is yet
+  // are one by their spelling.
+  auto same = [](const place& a, const std::string& a_path, const place& b, const std::string& b_path) {
+    if (a.exists != b.exists) return false;
+    return a.exists ? a.id == b.id : platform::same_path(a_path.c_str(), b_path.c_str());
+  };
+  std::vector<place> input_places;
+  input_places.reserve(inputs.size());
+  for (const std::string& input : inputs) input_places.push_back(place_of(input));
+  std::vector<place> output_places;
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     const auto& [option, path] = outputs[k];
+    output_places.push_back(place_of(path));
     if (path.empty()) continue;
-    for (const std::string& input : inputs) {
-      if (platform::same_file(path.c_str(), input.c_str())) {
-        std::string named = input == path ? "" : " (as " + input + ")";
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      if (same(output_places[k], path, input_places[i], inputs[i])) {
+        std::string named = inputs[i] == path ? "" : " (as " + inputs[i] + ")";
         return option + " " + path + " is also an input" + named + ": an output never overwrites an input";
       }
     }
     for (std::size_t other = 0; other < k; ++other) {
-      if (!outputs[other].second.empty() && platform::same_file(path.c_str(), outputs[other].second.c_str())) {
+      const std::string& other_path = outputs[other].second;
+      if (!other_path.empty() && same(output_places[k], path, output_places[other], other_path)) {
         return option + " " + path + " is also the output of " + outputs[other].first;
       }
     }

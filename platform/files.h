@@ -58,11 +58,21 @@ bool remove_file(const char* path);
 // rather than a plain file or a folder.
 bool is_device_or_pipe(const char* path);
 
-// Whether a and b name one file: when both exist, whether they are the same
-// file (POSIX: device and inode; Windows: volume serial number and file
-// index), however each is reached (links, "..", another spelling); when
-// either does not exist, whether their absolute paths read alike once "."
-// and ".." are resolved (Windows: ignoring case).
-bool same_file(const char* a, const char* b);
+// What makes a file itself, whatever path reaches it (links, "..", another
+// spelling): POSIX: device and inode; Windows: volume serial number and
+// file index.
+struct file_id {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const file_id&) const = default;
+};
+
+// The identity of the file (or folder) at path; false when there is none.
+bool identify_file(const char* path, file_id& id);
+
+// Whether a and b read as one path once made absolute, "." and ".."
+// resolved (POSIX: and the links of the part that exists followed;
+// Windows: ignoring case): for paths where no file is yet.
+bool same_path(const char* a, const char* b);
 
 }  // namespace lagscan::platform

@@ -124,15 +124,19 @@ bool is_device_or_pipe(const char* path) {
   return native_path(path, native) && ::stat(native, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
-bool same_file(const char* a, const char* b) {
+bool identify_file(const char* path, file_id& id) {
+  char native[PATH_MAX];
+  struct stat st{};
+  if (!native_path(path, native) || ::stat(native, &st) != 0) return false;
+  id.volume = static_cast<std::uint64_t>(st.st_dev);
+  id.index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool same_path(const char* a, const char* b) {
   char native_a[PATH_MAX];
   char native_b[PATH_MAX];
   if (!native_path(a, native_a) || !native_path(b, native_b)) return false;
-  struct stat st_a{};
-  struct stat st_b{};
-  const bool a_exists = ::stat(native_a, &st_a) == 0;
-  const bool b_exists = ::stat(native_b, &st_b) == 0;
-  if (a_exists && b_exists) return st_a.st_dev == st_b.st_dev && st_a.st_ino == st_b.st_ino;
   return normal_path(native_a) == normal_path(native_b);
 }
 

@@ -63,19 +63,22 @@ bool is_device_or_pipe(const char* path) {
   return kind == _S_IFCHR || kind == _S_IFIFO;
 }
 
-namespace {
-
-// The volume serial number and file index of an existing file or folder.
-bool identity_of(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+bool identify_file(const char* path, file_id& id) {
   // No access rights are asked for, so a file that another program holds
   // open is still looked at; FILE_FLAG_BACKUP_SEMANTICS opens folders too.
   HANDLE handle = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
   const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
   ::CloseHandle(handle);
-  return known;
+  if (!known) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }
+
+namespace {
 
 // The absolute path, "." and ".." resolved, every separator a backslash.
 std::string normal_path(const char* path) {
@@ -89,13 +92,7 @@ std::string normal_path(const char* path) {
 
 }  // namespace
 
-bool same_file(const char* a, const char* b) {
-  BY_HANDLE_FILE_INFORMATION info_a{};
-  BY_HANDLE_FILE_INFORMATION info_b{};
-  if (identity_of(a, info_a) && identity_of(b, info_b)) {
-    return info_a.dwVolumeSerialNumber == info_b.dwVolumeSerialNumber &&
-           info_a.nFileIndexHigh == info_b.nFileIndexHigh && info_a.nFileIndexLow == info_b.nFileIndexLow;
-  }
+bool same_path(const char* a, const char* b) {
   return ::_stricmp(normal_path(a).c_str(), normal_path(b).c_str()) == 0;
 }
 
