@@ -49,6 +49,7 @@ output_file::output_file(const std::string& path) : path_(path) {
     temporary_.clear();
     throw output_error("cannot write " + path_);
   }
+  platform::remove_on_signal(temporary_.c_str());
 }
 
 output_file::~output_file() {
@@ -58,7 +59,10 @@ output_file::~output_file() {
 void output_file::discard() noexcept {
   if (file_ != nullptr && file_ != stdout) std::fclose(file_);
   file_ = nullptr;
-  if (!temporary_.empty()) platform::remove_file(temporary_.c_str());
+  if (!temporary_.empty()) {
+    platform::remove_file(temporary_.c_str());
+    platform::forget_on_signal(temporary_.c_str());
+  }
   temporary_.clear();
 }
 
@@ -82,6 +86,7 @@ void output_file::commit() {
     discard();
     throw output_error("cannot write " + path_);
   }
+  platform::forget_on_signal(temporary_.c_str());
   temporary_.clear();
   committed_ = true;
 }

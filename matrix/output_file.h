@@ -5,8 +5,9 @@
 // ("<target>.<8 hex digits>.tmp", made only where no file is) and takes the
 // target's name in commit(), after the whole run has succeeded. So a run
 // that fails on the way, at any step, leaves an existing target as it was,
-// makes none, and leaves no temporary file behind; and the inputs, read
-// after the outputs were opened, are never the files being written.
+// makes none, and leaves no temporary file behind (on POSIX systems also
+// when Ctrl-C or SIGTERM stops it); and the inputs, read after the outputs
+// were opened, are never the files being written.
 //
 // A device or a pipe (/dev/null, NUL, a named pipe) is written directly:
 // there is nothing to rename over it.

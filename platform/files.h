@@ -54,6 +54,15 @@ bool replace_file(const char* from, const char* to);
 // Deletes the file at path; false when it cannot.
 bool remove_file(const char* path);
 
+// Until forget_on_signal(path), a signal that ends the process (POSIX:
+// SIGINT, SIGTERM, SIGHUP) removes the file at path first, and the process
+// then ends as the signal would have ended it: a run stopped by Ctrl-C
+// leaves no half-written temporary file. At most two paths at a time (false
+// when full). Windows ends a console program at Ctrl-C without a way to
+// remove a file it holds open: there these do nothing.
+bool remove_on_signal(const char* path);
+void forget_on_signal(const char* path);
+
 // Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
 // rather than a plain file or a folder.
 bool is_device_or_pipe(const char* path);

@@ -124,6 +124,54 @@ bool is_device_or_pipe(const char* path) {
   return native_path(path, native) && ::stat(native, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+// The paths to remove at a signal. A slot is filled before it is marked
+// in use and unmarked before it is reused, so the handler never reads a
+// path being written; it calls only unlink, signal and raise, which a
+// signal handler may.
+struct removal_slot {
+  char path[PATH_MAX];
+  volatile std::sig_atomic_t in_use;
+};
+removal_slot removal_slots[2];
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_and_end(int signal_number) {
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use) ::unlink(slot.path);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+bool remove_on_signal(const char* path) {
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use) continue;
+    if (!native_path(path, slot.path)) return false;
+    slot.in_use = 1;
+    for (int signal_number : ending_signals) {
+      // A signal the caller chose to ignore (nohup) stays ignored.
+      struct sigaction old{};
+      if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+        std::signal(signal_number, remove_and_end);
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+void forget_on_signal(const char* path) {
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return;
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use && std::strcmp(slot.path, native) == 0) slot.in_use = 0;
+  }
+}
+
 bool identify_file(const char* path, file_id& id) {
   char native[PATH_MAX];
   struct stat st{};

@@ -63,6 +63,9 @@ bool is_device_or_pipe(const char* path) {
   return kind == _S_IFCHR || kind == _S_IFIFO;
 }
 
+bool remove_on_signal(const char*) { return true; }
+void forget_on_signal(const char*) {}
+
 bool identify_file(const char* path, file_id& id) {
   // No access rights are asked for, so a file that another program holds
   // open is still looked at; FILE_FLAG_BACKUP_SEMANTICS opens folders too.

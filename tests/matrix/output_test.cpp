@@ -4,8 +4,12 @@
 // output that would overwrite an input is refused before anything is read.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 #endif
 
 #include <filesystem>
@@ -200,6 +204,42 @@ TEST_F(matrix_outputs, a_run_that_succeeds_replaces_old_outputs_whole) {
 }
 
 #ifndef _WIN32
+// Stopped by a signal while it computes (two long files at a wide window:
+// seconds of work), the run removes its temporary files before it ends.
+TEST_F(matrix_outputs, a_run_stopped_by_a_signal_leaves_the_folder_as_it_was) {
+  std::string long_file;
+  for (int i = 0; i < 200000; ++i) long_file += std::to_string(i % 97) + " " + std::to_string(i % 89) + "\n";
+  // In a folder of their own: a failure prints the folder's files whole.
+  data.write("sub/long1.xy", long_file);
+  data.write("sub/long2.xy", long_file);
+  const auto before = folder();
+  const std::string folder_path = data.path().string();
+  std::vector<std::string> args = {"-q", "--threads", "1", "-o", "t.tsv", "--heatmap", "new.svg", "100001",
+                                   "sub/long1.xy", "sub/long2.xy"};
+  process_result r = matrix(args, [folder_path] {
+    // A helper waits until both temporary files are there (20 s at most),
+    // then stops the program.
+    const pid_t program = ::getpid();
+    if (::fork() != 0) return;
+    for (int look = 0; look < 4000; ++look) {
+      int temporary = 0;
+      if (DIR* dir = ::opendir(folder_path.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+          std::size_t length = std::strlen(entry->d_name);
+          if (length > 4 && std::strcmp(entry->d_name + length - 4, ".tmp") == 0) ++temporary;
+        }
+        ::closedir(dir);
+      }
+      if (temporary == 2) break;
+      ::usleep(5000);
+    }
+    ::kill(program, SIGTERM);
+    ::_exit(0);
+  });
+  EXPECT_EQ(r.status, -1) << "ended by its signal: " << r.err;
+  EXPECT_EQ(folder(), before);
+}
+
 // A device takes the table directly: there is nothing to rename over it.
 TEST_F(matrix_outputs, a_device_is_written_directly) {
   const auto before = folder();
