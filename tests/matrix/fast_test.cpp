@@ -234,9 +234,7 @@ class fast_outside_domain : public matrix_command, public ::testing::WithParamIn
   std::vector<std::string> names;
 };
 
-const std::string odd_warning =
-    "lagscan-matrix: warning: odd.xy: its values are too large for the lag sums (or hold inf or nan); its results "
-    "carry no meaning\n";
+const std::string odd_warning = domain_warning("odd.xy");
 
 TEST_P(fast_outside_domain, its_pairs_print_what_the_exact_mode_prints) {
   process_result exact = run({});

@@ -43,6 +43,15 @@ std::string numbered_file(const char* stem, Number k) {
   return name;
 }
 
+// The warning that names a file outside --fast's domain (values too large
+// for the lag sums, or an inf or a nan among them), in both modes.
+inline std::string domain_warning(const std::string& name) {
+  std::string text = "lagscan-matrix: warning: ";
+  text += name;
+  text += ": its values are too large for the lag sums (or hold inf or nan); its results carry no meaning\n";
+  return text;
+}
+
 class matrix_command : public ::testing::Test {
  protected:
   // Runs program in the data directory; on Windows both outputs are text
