@@ -93,7 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_row{"table_and_picture_in_one_new_file", {"-o", "new.out", "--heatmap", "./new.out", "3", "up.xy"},
                     "lagscan-matrix: --heatmap ./new.out is also the output of -o\n"},
         refusal_row{"table_and_picture_in_one_file", {"-o", "m.svg", "--heatmap", "m.svg", "3", "up.xy"},
-                    "lagscan-matrix: --heatmap m.svg is also the output of -o\n"}),
+                    "lagscan-matrix: --heatmap m.svg is also the output of -o\n"},
+        // The groups and the tree are outputs like the table.
+        refusal_row{"groups_over_a_data_file", {"--clusters", "1", "--clusters-out", "up.xy", "3", "up.xy", "down.xy"},
+                    "lagscan-matrix: --clusters-out up.xy is also an input" + never_overwrites},
+        refusal_row{"tree_over_the_picture", {"--heatmap", "m.svg", "--tree-out", "m.svg", "3", "up.xy", "down.xy"},
+                    "lagscan-matrix: --tree-out m.svg is also the output of --heatmap\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A second name for the same file (a hard link here; Windows has them too)
