@@ -85,7 +85,7 @@ void library_small_pairs(benchmark::State& state) {
       benchmark::DoNotOptimize(lagscan::correlation(sets.values[k % 64], sets.values[(k + 1) % 64], s));
     }
   }
-  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations() * small_pairs),
+  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * static_cast<double>(small_pairs),
                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
@@ -101,7 +101,7 @@ void command_small_pairs(benchmark::State& state) {
       benchmark::DoNotOptimize(lagscan::lag_correlation(w, arrays[k % 64], arrays[(k + 1) % 64]));
     }
   }
-  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations() * small_pairs),
+  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * static_cast<double>(small_pairs),
                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
