@@ -15,6 +15,8 @@
 #
 # The archives (.tar.gz, .zip) hold all components in one tree.
 
+include(cmake/install_library.cmake)
+
 if(WIN32)
   # A Windows user unpacks the .zip and finds the README beside bin/.
   install(FILES README.md DESTINATION . COMPONENT programs)
