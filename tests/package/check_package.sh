@@ -129,9 +129,24 @@ case $kind in
                 lib/cmake/lagscan/lagscanTargets.cmake; do
       [ -f "$top/$file" ] || fail "the .zip holds no $file"
     done
+    top=$(cd "$top" && pwd)
     cd "$top"
     expect_lagscan "${runner[@]}" bin/lagscan.exe examples/rising.xy examples/falling.xy 3
     expect_matrix "${runner[@]}" bin/lagscan-matrix.exe 3 examples/rising.xy examples/falling.xy
+
+    # The example consumer, cross-built against the unpacked .zip's CMake
+    # package with the build's own toolchain, prints the programs' bytes.
+    toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    cmake -S examples/consumer -B "$scratch/consumer" --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
+          -Dlagscan_DIR="$top/lib/cmake/lagscan" >"$scratch/consumer.log" 2>&1 &&
+      cmake --build "$scratch/consumer" >>"$scratch/consumer.log" 2>&1 ||
+      fail "building the consumer against the .zip failed: $(cat "$scratch/consumer.log")"
+    cd examples
+    expected=$("${runner[@]}" ../bin/lagscan.exe rising.xy falling.xy 3 || true
+               "${runner[@]}" ../bin/lagscan-matrix.exe -q 3 rising.xy falling.xy dip.xy)
+    out=$("${runner[@]}" "$scratch/consumer/consumer.exe" 3 rising.xy falling.xy dip.xy) ||
+      fail "the consumer ended with status $?"
+    [ "$out" = "$expected" ] || fail "the consumer printed"$'\n'"$out"$'\n'"instead of"$'\n'"$expected"
     ;;
   *) fail "unknown kind $kind" ;;
 esac
