@@ -18,16 +18,21 @@
 include(cmake/install_library.cmake)
 
 if(WIN32)
-  # A Windows user unpacks the .zip and finds the README beside bin/.
-  install(FILES README.md DESTINATION . COMPONENT programs)
+  # A Windows user unpacks the .zip and finds the README and the licence
+  # beside bin/.
+  install(FILES README.md LICENSE DESTINATION . COMPONENT programs)
+  install(DIRECTORY docs/ DESTINATION docs COMPONENT programs)
   install(DIRECTORY examples/ DESTINATION examples COMPONENT programs)
 else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
-  # The sample files go with the programs; the consumer project is for those
-  # who build against the library.
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT programs)
+  # The sample files go with the programs; the consumer project and the
+  # library's page are for those who build against the library.
   install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT programs
           PATTERN consumer EXCLUDE)
   install(DIRECTORY examples/consumer DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liblagscan-dev/examples
+          COMPONENT development)
+  install(FILES docs/library.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liblagscan-dev
           COMPONENT development)
 
   # Debian keeps manual pages and changelogs compressed; gzip -n leaves no
@@ -54,6 +59,7 @@ set(CPACK_PACKAGE_VENDOR "the lagscan developers")
 set(CPACK_PACKAGE_CONTACT "lagscan developers <maintainers@users.noreply.c-seed-3e985dd4.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL "")
@@ -70,8 +76,8 @@ set(lagscan_debian_packages "")
 # binaries; a package declared before by this macro is named with (= its
 # version), so that the packages of one build go together. SHARED_LIBRARY gives the package
 # a shlibs file (programs built against it depend on at least this version)
-# and an ldconfig trigger. Every package carries its own copyright file and
-# changelog, as Debian wants. It must be called from the top folder, before
+# and an ldconfig trigger. Every package carries its own copyright file (the
+# MIT licence, "Expat" in Debian's terms) and changelog, as Debian wants. It must be called from the top folder, before
 # include(CPack), as CPack reads these variables there.
 macro(lagscan_debian_package component name)
   cmake_parse_arguments(package "SHARED_LIBRARY" "SECTION" "DESCRIPTION;DEPENDS;SUGGESTS" ${ARGN})

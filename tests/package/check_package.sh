@@ -67,12 +67,15 @@ case $kind in
                         $libdir/cmake/lagscan/lagscanConfig.cmake
                         $libdir/cmake/lagscan/lagscanConfigVersion.cmake
                         $libdir/cmake/lagscan/lagscanTargets.cmake $libdir/pkgconfig/lagscan.pc
-                        usr/share/doc/liblagscan-dev/examples/consumer/CMakeLists.txt")
+                        usr/share/doc/liblagscan-dev/examples/consumer/CMakeLists.txt
+                        usr/share/doc/liblagscan-dev/library.md")
     for package in lagscan liblagscan0 liblagscan-dev; do
       dpkg-deb -x "$(deb $package)" "$package"
       for file in ${holds[$package]} usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz; do
         [ -e "$package/$file" ] || [ -L "$package/$file" ] || fail "$package holds no $file"
       done
+      grep -q "^License: Expat" "$package/usr/share/doc/$package/copyright" ||
+        fail "$package's copyright file does not name the MIT (Expat) licence"
       for other in "${!holds[@]}"; do
         [ "$other" = "$package" ] && continue
         for file in ${holds[$other]}; do
@@ -124,7 +127,7 @@ case $kind in
     mkdir unpacked
     (cd unpacked && cmake -E tar xf "$zip")
     top=$(ls -d unpacked/*/)
-    for file in bin/lagscan.exe bin/lagscan-matrix.exe README.md examples/rising.xy include/lagscan/lagscan.hpp \
+    for file in bin/lagscan.exe bin/lagscan-matrix.exe README.md LICENSE examples/rising.xy include/lagscan/lagscan.hpp \
                 include/lagscan/version.hpp lib/liblagscan.a lib/cmake/lagscan/lagscanConfig.cmake \
                 lib/cmake/lagscan/lagscanTargets.cmake; do
       [ -f "$top/$file" ] || fail "the .zip holds no $file"
