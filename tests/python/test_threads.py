@@ -1,0 +1,162 @@
+"""The module and Python's threads and signals: the GIL is released while
+computing, Ctrl-C stops a long matrix within a second and leaves the
+interpreter usable, and progress reaches the caller."""
+
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import lagscan
+from conftest import CHILD_SECONDS, random_values
+
+
+def counting_while(call):
+    """How many times another Python thread went round its loop while call
+    ran on this one."""
+    count = 0
+    running = True
+
+    def count_up():
+        nonlocal count
+        while running:
+            count += 1
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count_up)
+    counter.start()
+    time.sleep(0.05)
+    try:
+        before = count
+        started = time.monotonic()
+        call()
+        seconds = time.monotonic() - started
+        during = count - before
+    finally:
+        running = False
+        counter.join()
+    return during, seconds
+
+
+# name: a call of a few tenths of a second on one thread
+LONG_CALLS = {
+    "correlation": lambda: lagscan.correlation(random_values(1_000_000, 1), random_values(1_000_000, 2), 401),
+    "matrix": lambda: lagscan.matrix([random_values(20_000, k) for k in range(40)], 201, threads=1),
+    "against": lambda: lagscan.against(random_values(20_000, 0), [random_values(20_000, k) for k in range(120)],
+                                       401, threads=1),
+}
+
+
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_other_threads_run_during_a_call(name):
+    during, seconds = counting_while(LONG_CALLS[name])
+    assert seconds > 0.1, "the call is too short to show anything"
+    # Holding the GIL, the counter would not move at all (at most once, when
+    # the interpreter switches threads before the call takes the GIL).
+    assert during >= 10, "%d rounds of the other thread in %.2f s" % (during, seconds)
+
+
+def test_progress_reaches_the_caller_on_its_thread():
+    calls = []
+
+    def report(done, total):
+        calls.append((done, total, threading.get_ident()))
+
+    lagscan.matrix([random_values(20_000, k) for k in range(40)], 201, threads=2, progress=report)
+    assert calls, "no progress was reported during a run of some seconds"
+    assert {ident for _, _, ident in calls} == {threading.get_ident()}
+    totals = {total for _, total, _ in calls}
+    assert len(totals) == 1
+    done = [d for d, _, _ in calls]
+    assert done == sorted(done) and 0 <= done[0] and done[-1] <= totals.pop()
+
+
+def test_an_exception_in_the_report_cancels_the_run():
+    class Stop(Exception):
+        pass
+
+    def report(done, total):
+        raise Stop()
+
+    started = time.monotonic()
+    with pytest.raises(Stop):
+        lagscan.matrix([random_values(20_000, k) for k in range(200)], 201, threads=1, progress=report)
+    assert time.monotonic() - started < 5  # the whole run would take minutes
+
+
+# A child interpreter that computes a long matrix, says when it
+# starts, and reports the monotonic time at which KeyboardInterrupt reached
+# it; then it shows that it still works.
+CHILD = r"""
+import sys, time
+import numpy as np
+import lagscan
+count, n, s, fast = %s
+sets = [np.random.default_rng(k).standard_normal(n) for k in range(count)]
+print("started", flush=True)
+try:
+    lagscan.matrix(sets, s, fast=fast, threads=1)
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted %%r" %% time.monotonic(), flush=True)
+print("after", lagscan.correlation([1.0, 2.0, 3.0], [1.0, 2.0, 3.0], 3), flush=True)
+"""
+
+
+# name: (sets, values per set, s, fast): minutes of work on one thread.
+LONG_MATRICES = {
+    "exact": (600, 10_000, 1001, False),
+    "fast": (4000, 2_000, 101, True),
+}
+
+
+@pytest.mark.parametrize("how", LONG_MATRICES)
+def test_ctrl_c_stops_a_long_matrix_within_a_second(how):
+    child = subprocess.Popen([sys.executable, "-c", CHILD % (LONG_MATRICES[how],)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, env=os.environ)
+    try:
+        assert child.stdout.readline() == "started\n"
+        time.sleep(0.5)  # well inside the computation
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=CHILD_SECONDS)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    lines = out.splitlines()
+    assert len(lines) == 2 and lines[0].startswith("interrupted "), (out, err)
+    delay = float(lines[0].split()[1]) - sent
+    assert delay < 1.0, "KeyboardInterrupt came %.2f s after the signal" % delay
+    assert lines[1] == "after 1.0"
+    assert child.returncode == 0, err
+
+
+PROGRESS_CHILD = r"""
+import sys
+%s
+import numpy as np
+import lagscan
+sets = [np.random.default_rng(k).standard_normal(20_000) for k in range(40)]
+lagscan.matrix(sets, 201, threads=1, progress=True)
+print("done", flush=True)
+"""
+
+
+@pytest.mark.parametrize("tqdm", [True, False])
+def test_progress_true_draws_on_standard_error(tqdm):
+    hide = "" if tqdm else "sys.modules['tqdm'] = None  # as if tqdm were not installed"
+    done = subprocess.run([sys.executable, "-c", PROGRESS_CHILD % hide], capture_output=True, text=True,
+                          timeout=CHILD_SECONDS)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "done\n"
+    if tqdm:
+        assert "lagscan:" in done.stderr and "pair" in done.stderr and "%|" in done.stderr
+    else:
+        assert "\rlagscan: " in done.stderr and "%" in done.stderr
+        assert done.stderr.endswith("\r\033[K")
