@@ -109,6 +109,17 @@ bool fast_uses_blas() {
 }
 
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown) {
+  shown_progress meter(shown);
+  return all_pairs_fast(sums, rows, threads, meter);
+}
+
+std::vector<double> against_fast(const real_array& window, const real_array& reference,
+                                 const std::vector<const real_array*>& sets, int threads, bool shown) {
+  shown_progress meter(shown);
+  return against_fast(window, reference, sets, threads, meter);
+}
+
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter) {
 #ifdef LAGSCAN_HAVE_OPENBLAS
   // Our threads take a tile each; the BLAS runs each one on the thread that
   // calls it, so --threads is the whole count and no result depends on it.
@@ -119,7 +130,7 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
   auto extent = [n](std::size_t t) { return std::min(tile, n - t * tile); };
   std::uint64_t total = 0;
   for (auto [ta, tb] : tiles) total += pairs_of_tile(extent(ta), extent(tb), ta == tb);
-  progress_meter meter(total, shown);
+  meter.start(total);
 
   std::vector<double> values(rows.size() * n);
   for (std::size_t i = rows.first; i < rows.end; ++i) {
@@ -136,6 +147,7 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
     double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * tile * tile;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t t = 0; t < tile_count; ++t) {
+      if (meter.stopped()) continue;
       const auto [ta, tb] = tiles[static_cast<std::size_t>(t)];
       const std::size_t a0 = ta * tile, ma = extent(ta), b0 = tb * tile, mb = extent(tb);
       tile_products(sums, a0, ma, b0, mb, products);
@@ -157,13 +169,13 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
 }
 
 std::vector<double> against_fast(const real_array& window, const real_array& reference,
-                                 const std::vector<const real_array*>& sets, int threads, bool shown) {
+                                 const std::vector<const real_array*>& sets, int threads, progress_meter& meter) {
   const std::int64_t h = half_width(window);
   const std::size_t length = window_sum_length(reference.count, h);
   std::vector<double> reference_sums(length);
   window_sums(reference.buffer, reference.count, h, reference_sums.data());
   const double own_reference = accurate_dot(reference_sums.data(), reference_sums.data(), length);
-  progress_meter meter(sets.size(), shown);
+  meter.start(sets.size());
   std::vector<double> values(sets.size());
   const auto count = static_cast<std::int64_t>(sets.size());
   const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, count)));
@@ -173,6 +185,7 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
     double* sums = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * length;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t j = 0; j < count; ++j) {
+      if (meter.stopped()) continue;
       const real_array& b = *sets[static_cast<std::size_t>(j)];
       window_sums(b.buffer, b.count, h, sums);
       double c_ab = accurate_dot(reference_sums.data(), sums, length);

@@ -36,6 +36,12 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
 std::vector<double> against_fast(const real_array& window, const real_array& reference,
                                  const std::vector<const real_array*>& sets, int threads, bool shown);
 
+// The same, counted on `meter` (started here); once it is stopped no more
+// tiles or sets are taken, and the values not formed are left 0.
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter);
+std::vector<double> against_fast(const real_array& window, const real_array& reference,
+                                 const std::vector<const real_array*>& sets, int threads, progress_meter& meter);
+
 // Whether --fast goes through the BLAS in this build.
 bool fast_uses_blas();
 
