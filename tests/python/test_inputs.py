@@ -76,7 +76,7 @@ def test_rows_of_a_2d_array_are_a_set():
     values = lagscan.matrix(rows, 9)
     assert values.shape == (5, 5)
     assert values[1, 3] == lagscan.correlation(rows[1], rows[3], 9)
-    assert values[3, 1] == lagscan.correlation(rows[3], rows[1], 9)
+    assert values[3, 1] == values[1, 3]  # each pair formed once
 
 
 @pytest.mark.parametrize("s", [1, 3])

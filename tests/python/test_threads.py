@@ -151,12 +151,14 @@ print("done", flush=True)
 @pytest.mark.parametrize("tqdm", [True, False])
 def test_progress_true_draws_on_standard_error(tqdm):
     hide = "" if tqdm else "sys.modules['tqdm'] = None  # as if tqdm were not installed"
-    done = subprocess.run([sys.executable, "-c", PROGRESS_CHILD % hide], capture_output=True, text=True,
-                          timeout=CHILD_SECONDS)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout == "done\n"
+    done = subprocess.run([sys.executable, "-c", PROGRESS_CHILD % hide], capture_output=True, timeout=CHILD_SECONDS)
+    # Bytes: text mode would read each carriage return as a line end.
+    err = done.stderr.decode()
+    assert done.returncode == 0, err
+    assert done.stdout == b"done\n"
     if tqdm:
-        assert "lagscan:" in done.stderr and "pair" in done.stderr and "%|" in done.stderr
+        assert "lagscan:" in err and "pair" in err and "%|" in err
     else:
-        assert "\rlagscan: " in done.stderr and "%" in done.stderr
-        assert done.stderr.endswith("\r\033[K")
+        # A line redrawn in place, up to the whole, then cleared.
+        assert err.startswith("\rlagscan: 0% (0 of 780)\r") and "\rlagscan: 100% (780 of 780)" in err, err
+        assert err.endswith("\r\033[K")
