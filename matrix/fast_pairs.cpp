@@ -120,11 +120,6 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
 }
 
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter) {
-#ifdef LAGSCAN_HAVE_OPENBLAS
-  // Our threads take a tile each; the BLAS runs each one on the thread that
-  // calls it, so --threads is the whole count and no result depends on it.
-  openblas_set_num_threads(1);
-#endif
   const std::size_t n = sums.own.size();
   const auto tiles = tiles_for(rows, n);
   auto extent = [n](std::size_t t) { return std::min(tile, n - t * tile); };
@@ -144,6 +139,12 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
   std::vector<double> scratch(static_cast<std::size_t>(team) * tile * tile);
 #pragma omp parallel num_threads(team)
   {
+    // Our threads take a tile each; the BLAS (its OpenMP build) runs each one
+    // on the thread that calls it when that thread's task asks for one
+    // thread. The setting belongs to the region's task, not to the caller's,
+    // which keeps its own: --threads is the whole count, no result depends on
+    // it, and a host of the library finds its thread count unchanged.
+    omp_set_num_threads(1);
     double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * tile * tile;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t t = 0; t < tile_count; ++t) {
