@@ -278,7 +278,10 @@ def matrix(items: Sequence[Item], s: int, *, fast: bool = False, threads: Option
             called instead, on this thread, several times a second.
 
     Returns:
-        An N x N float64 array, entry [i, j] = correlation(items[i], items[j], s).
+        An N x N float64 array, entry [i, j] = correlation(items[i], items[j], s)
+        for i <= j. Each pair is formed once, so entry [j, i] is the same
+        value (correlation(items[j], items[i], s) is another sum, and may
+        differ from it in the last bits), as lagscan-matrix prints it.
 
     Raises:
         ValueError: bad s or threads, lengths that differ, an input that is
