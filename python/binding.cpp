@@ -9,7 +9,6 @@
 // Threads: every call into the library runs with the GIL released. Long
 // matrices report progress on this thread; the report takes the GIL back for
 // a moment to let Python handle signals, so Ctrl-C cancels the run.
-#include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 

@@ -61,6 +61,35 @@ def test_other_threads_run_during_a_call(name):
     assert during >= 10, "%d rounds of the other thread in %.2f s" % (during, seconds)
 
 
+def test_calls_from_several_threads_at_once_give_the_same_bits():
+    sets = [random_values(3000, k) for k in range(12)]
+    expected = {
+        "matrix": lagscan.matrix(sets, 51).tobytes(),
+        "fast": lagscan.matrix(sets, 51, fast=True).tobytes(),
+        "against": lagscan.against(sets[0], sets, 51).tobytes(),
+        "profile": lagscan.lag_profile(sets[1], sets[2], 51).normalised.tobytes(),
+    }
+    calls = {
+        "matrix": lambda: lagscan.matrix(sets, 51, threads=2).tobytes(),
+        "fast": lambda: lagscan.matrix(sets, 51, fast=True, threads=2).tobytes(),
+        "against": lambda: lagscan.against(sets[0], sets, 51, threads=1).tobytes(),
+        "profile": lambda: lagscan.lag_profile(sets[1], sets[2], 51).normalised.tobytes(),
+    }
+    results = {}
+
+    def run(name, k):
+        results[name, k] = calls[name]()
+
+    threads = [threading.Thread(target=run, args=(name, k)) for name in calls for k in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=CHILD_SECONDS)
+    assert len(results) == len(threads)
+    for (name, _), got in results.items():
+        assert got == expected[name], name
+
+
 def test_progress_reaches_the_caller_on_its_thread():
     calls = []
 
