@@ -43,12 +43,9 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/lagscanConfig.cmake
         DESTINATION ${lagscan_cmake_dir} COMPONENT development)
 
 if(NOT WIN32)
-  # pkg-config: the prefix is found from the file's own folder, as the CMake
-  # package's is. Libs.private lists what linking the static library needs
+  # pkg-config. Libs.private lists what linking the static library needs
   # (pkg-config --static); the shared library names its own.
   set(lagscan_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  cmake_path(RELATIVE_PATH CMAKE_INSTALL_PREFIX BASE_DIRECTORY ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
-             OUTPUT_VARIABLE lagscan_pc_up)
   foreach(kind IN ITEMS libdir includedir)
     string(TOUPPER ${kind} upper)
     if(IS_ABSOLUTE ${CMAKE_INSTALL_${upper}})
@@ -66,7 +63,12 @@ if(NOT WIN32)
     string(APPEND lagscan_pc_libs_private "-l${library} ")
   endforeach()
   string(STRIP "${lagscan_pc_libs_private}" lagscan_pc_libs_private)
-  configure_file(cmake/lagscan.pc.in ${PROJECT_BINARY_DIR}/packaging/lagscan.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/lagscan.pc DESTINATION ${lagscan_pc_dir}
-          COMPONENT development)
+  # The prefix is only known when installing (cmake --install --prefix,
+  # cpack), so the file is written then, by lagscan_pc.cmake.
+  set(lagscan_pc_prefix @lagscan_pc_prefix@)
+  configure_file(cmake/lagscan.pc.in ${PROJECT_BINARY_DIR}/packaging/lagscan.pc.in @ONLY)
+  cmake_path(RELATIVE_PATH CMAKE_INSTALL_PREFIX BASE_DIRECTORY ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+             OUTPUT_VARIABLE lagscan_pc_up)
+  configure_file(cmake/lagscan_pc.cmake.in ${PROJECT_BINARY_DIR}/packaging/lagscan_pc.cmake @ONLY)
+  install(SCRIPT ${PROJECT_BINARY_DIR}/packaging/lagscan_pc.cmake COMPONENT development)
 endif()

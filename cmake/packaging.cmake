@@ -16,17 +16,24 @@
 #
 # The archives (.tar.gz, .zip) hold all components in one tree.
 
+include(cmake/install_library.cmake)
+
 if(WIN32)
-  # A Windows user unpacks the .zip and finds the README beside bin/.
-  install(FILES README.md DESTINATION . COMPONENT programs)
+  # A Windows user unpacks the .zip and finds the README and the licence
+  # beside bin/.
+  install(FILES README.md LICENSE DESTINATION . COMPONENT programs)
+  install(DIRECTORY docs/ DESTINATION docs COMPONENT programs)
   install(DIRECTORY examples/ DESTINATION examples COMPONENT programs)
 else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
-  # The sample files go with the programs; the consumer project is for those
-  # who build against the library.
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT programs)
+  # The sample files go with the programs; the consumer project and the
+  # library's page are for those who build against the library.
   install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT programs
           PATTERN consumer EXCLUDE)
   install(DIRECTORY examples/consumer DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liblagscan-dev/examples
+          COMPONENT development)
+  install(FILES docs/library.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liblagscan-dev
           COMPONENT development)
 
   # Debian keeps manual pages and changelogs compressed; gzip -n leaves no
@@ -53,27 +60,31 @@ set(CPACK_PACKAGE_VENDOR "the lagscan developers")
 set(CPACK_PACKAGE_CONTACT "lagscan developers <maintainers@users.noreply.c-seed-3e985dd4.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL "")
+set(lagscan_debian_packages "")
 
 # lagscan_debian_package(COMPONENT NAME
 #                        DESCRIPTION summary [paragraph...]
-#                        [SECTION section] [DEPENDS package...] [SHARED_LIBRARY])
+#                        [SECTION section] [DEPENDS package...] [SUGGESTS package...]
+#                        [SHARED_LIBRARY])
 #
 # Makes install component COMPONENT the Debian package NAME: the first line
 # of the description is the package's summary, each further argument a
 # paragraph. DEPENDS adds to the dependencies dpkg-shlibdeps finds in the
-# binaries; a package of the same build is named with (= its version), so
-# that the packages of one build go together. SHARED_LIBRARY gives the package
+# binaries; a package declared before by this macro is named with (= its
+# version), so that the packages of one build go together. SHARED_LIBRARY gives the package
 # a shlibs file (programs built against it depend on at least this version)
-# and an ldconfig trigger. Every package carries its own copyright file and
-# changelog, as Debian wants. It must be called from the top folder, before
+# and an ldconfig trigger. Every package carries its own copyright file (the
+# MIT licence, "Expat" in Debian's terms) and changelog, as Debian wants. It must be called from the top folder, before
 # include(CPack), as CPack reads these variables there.
 macro(lagscan_debian_package component name)
-  cmake_parse_arguments(package "SHARED_LIBRARY" "SECTION" "DESCRIPTION;DEPENDS" ${ARGN})
+  cmake_parse_arguments(package "SHARED_LIBRARY" "SECTION" "DESCRIPTION;DEPENDS;SUGGESTS" ${ARGN})
   string(TOUPPER ${component} package_variable)
   list(APPEND CPACK_COMPONENTS_ALL ${component})
+  list(APPEND lagscan_debian_packages ${name})
   set(CPACK_DEBIAN_${package_variable}_PACKAGE_NAME ${name})
   list(POP_FRONT package_DESCRIPTION package_summary)
   list(JOIN package_DESCRIPTION "\n.\n" package_paragraphs)
@@ -83,12 +94,13 @@ macro(lagscan_debian_package component name)
   endif()
   set(package_depends "")
   foreach(dependency IN LISTS package_DEPENDS)
-    if(dependency MATCHES "^(lagscan|liblagscan|python3-lagscan)")
+    if(dependency IN_LIST lagscan_debian_packages)
       string(APPEND dependency " (= ${PROJECT_VERSION})")
     endif()
     list(APPEND package_depends "${dependency}")
   endforeach()
   list(JOIN package_depends ", " CPACK_DEBIAN_${package_variable}_PACKAGE_DEPENDS)
+  list(JOIN package_SUGGESTS ", " CPACK_DEBIAN_${package_variable}_PACKAGE_SUGGESTS)
   if(package_SHARED_LIBRARY)
     set(CPACK_DEBIAN_${package_variable}_PACKAGE_CONTROL_EXTRA
         ${CMAKE_SOURCE_DIR}/cmake/debian/shared-library/triggers)
@@ -122,9 +134,11 @@ sequences at once, exact or through window sums, on several threads."
       "This package holds the shared library.")
 endif()
 
+# Linking the static library needs OpenBLAS's link library as well.
 lagscan_debian_package(development liblagscan-dev
   SECTION libdevel
   DEPENDS liblagscan0
+  SUGGESTS libopenblas-openmp-dev
   DESCRIPTION
     "lagged cross-correlation of sampled signals - development files"
     "The library behind lagscan: the triangle-weighted lagged
