@@ -132,6 +132,8 @@ PYBIND11_MODULE(_lagscan, m) {
   // exit after the interpreter.
   static py::handle file_failure =
       py::exception<lagscan::file_error>(m, "FileFailure", PyExc_Exception).release();
+  file_failure.attr("__doc__") = "lagscan::file_error: args (message, path, reason). The package raises OSError "
+                                 "kinds or DataFileError instead.";
   py::register_exception_translator([](std::exception_ptr raised) {
     try {
       if (raised) std::rethrow_exception(raised);
@@ -151,7 +153,7 @@ PYBIND11_MODULE(_lagscan, m) {
         py::gil_scoped_release free;
         return lagscan::correlation(x.view(), y.view(), width);
       },
-      py::arg("a"), py::arg("b"), py::arg("s"));
+      py::arg("a"), py::arg("b"), py::arg("s"), "lagscan::correlation; see lagscan.correlation.");
 
   m.def(
       "lag_sum",
@@ -161,7 +163,7 @@ PYBIND11_MODULE(_lagscan, m) {
         py::gil_scoped_release free;
         return lagscan::lag_sum(x.view(), y.view(), width);
       },
-      py::arg("a"), py::arg("b"), py::arg("s"));
+      py::arg("a"), py::arg("b"), py::arg("s"), "lagscan::lag_sum; see lagscan.lag_sum.");
 
   m.def(
       "profile",
@@ -177,7 +179,8 @@ PYBIND11_MODULE(_lagscan, m) {
         return py::make_tuple(to_array(std::move(p.lags), {lags}), to_array(std::move(p.sums), {lags}),
                               to_array(std::move(p.normalised), {lags}), p.best_lag);
       },
-      py::arg("a"), py::arg("b"), py::arg("s"));
+      py::arg("a"), py::arg("b"), py::arg("s"),
+      "lagscan::profile as (lags, sums, normalised, best_lag); see lagscan.lag_profile.");
 
   m.def(
       "read_values",
@@ -190,7 +193,7 @@ PYBIND11_MODULE(_lagscan, m) {
         auto count = static_cast<py::ssize_t>(y.size());
         return to_array(std::move(y), {count});
       },
-      py::arg("path"));
+      py::arg("path"), "lagscan::read_values; raises FileFailure. See lagscan.read_xy.");
 
   m.def(
       "all_pairs",
@@ -202,7 +205,8 @@ PYBIND11_MODULE(_lagscan, m) {
         return run_matrix([&](const lagscan::matrix_options& options) { return lagscan::all_pairs(sets, width, options); },
                           fast, threads, report, {n, n});
       },
-      py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"));
+      py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      "lagscan::all_pairs; report(done, total) or None. See lagscan.matrix.");
 
   m.def(
       "against",
@@ -217,11 +221,13 @@ PYBIND11_MODULE(_lagscan, m) {
             [&](const lagscan::matrix_options& options) { return lagscan::against(ref.view(), sets, width, options); },
             fast, threads, report, {n});
       },
-      py::arg("ref"), py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"));
+      py::arg("ref"), py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      "lagscan::against; report(done, total) or None. See lagscan.against.");
 
   // For the tests: the address of the values the library would read for a,
   // which is a's own buffer exactly when no copy is made.
   m.def(
       "_input_address",
-      [](py::handle a) { return reinterpret_cast<std::uintptr_t>(values(a, "a").view().data()); }, py::arg("a"));
+      [](py::handle a) { return reinterpret_cast<std::uintptr_t>(values(a, "a").view().data()); }, py::arg("a"),
+      "The address of the values the library reads for a (for the tests).");
 }

@@ -75,3 +75,6 @@ def test_everything_public_has_a_docstring():
         doc = getattr(lagscan, name).__doc__
         assert doc and len(doc) > 40, name
     assert "KeyboardInterrupt" in lagscan.matrix.__doc__ and "fast" in lagscan.matrix.__doc__
+    for name in dir(_lagscan):
+        if not name.startswith("__"):
+            assert getattr(_lagscan, name).__doc__, name

@@ -179,6 +179,8 @@ print("done", flush=True)
 
 @pytest.mark.parametrize("tqdm", [True, False])
 def test_progress_true_draws_on_standard_error(tqdm):
+    if tqdm:
+        pytest.importorskip("tqdm")
     hide = "" if tqdm else "sys.modules['tqdm'] = None  # as if tqdm were not installed"
     done = subprocess.run([sys.executable, "-c", PROGRESS_CHILD % hide], capture_output=True, timeout=CHILD_SECONDS)
     # Bytes: text mode would read each carriage return as a line end.
