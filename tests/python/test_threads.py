@@ -43,18 +43,30 @@ def counting_while(call):
     return during, seconds
 
 
-# name: a call of a few tenths of a second on one thread
-LONG_CALLS = {
-    "correlation": lambda: lagscan.correlation(random_values(1_000_000, 1), random_values(1_000_000, 2), 401),
-    "matrix": lambda: lagscan.matrix([random_values(20_000, k) for k in range(40)], 201, threads=1),
-    "against": lambda: lagscan.against(random_values(20_000, 0), [random_values(20_000, k) for k in range(120)],
-                                       401, threads=1),
-}
+def long_correlation():
+    a, b = random_values(2_000_000, 1), random_values(2_000_000, 2)
+    return lambda: lagscan.correlation(a, b, 1601)
+
+
+def long_matrix():
+    sets = [random_values(20_000, k) for k in range(60)]
+    return lambda: lagscan.matrix(sets, 401, threads=1)
+
+
+def long_against():
+    sets = [random_values(20_000, k) for k in range(300)]
+    return lambda: lagscan.against(sets[0], sets, 1601, threads=1)
+
+
+# name: the data of a call of a few tenths of a second on one thread (some
+# 10^10 multiply-adds), and the call; the data is made first, as numpy's
+# generator itself lets other threads run.
+LONG_CALLS = {"correlation": long_correlation, "matrix": long_matrix, "against": long_against}
 
 
 @pytest.mark.parametrize("name", LONG_CALLS)
 def test_other_threads_run_during_a_call(name):
-    during, seconds = counting_while(LONG_CALLS[name])
+    during, seconds = counting_while(LONG_CALLS[name]())
     assert seconds > 0.1, "the call is too short to show anything"
     # Holding the GIL, the counter would not move at all (at most once, when
     # the interpreter switches threads before the call takes the GIL).
@@ -118,18 +130,23 @@ def test_an_exception_in_the_report_cancels_the_run():
     assert time.monotonic() - started < 5  # the whole run would take minutes
 
 
-# A child interpreter that computes a long matrix, says when it
-# starts, and reports the monotonic time at which KeyboardInterrupt reached
-# it; then it shows that it still works.
+# A child interpreter that computes a long matrix, says so once the work is
+# under way (its first report of pairs done), and reports the monotonic time
+# at which KeyboardInterrupt reached it; then it shows that it still works.
 CHILD = r"""
 import sys, time
 import numpy as np
 import lagscan
 count, n, s, fast = %s
 sets = [np.random.default_rng(k).standard_normal(n) for k in range(count)]
-print("started", flush=True)
+said = False
+def report(done, total):
+    global said
+    if done > 0 and not said:
+        said = True
+        print("under way", flush=True)
 try:
-    lagscan.matrix(sets, s, fast=fast, threads=1)
+    lagscan.matrix(sets, s, fast=fast, threads=1, progress=report)
     print("finished", flush=True)
 except KeyboardInterrupt:
     print("interrupted %%r" %% time.monotonic(), flush=True)
@@ -137,7 +154,8 @@ print("after", lagscan.correlation([1.0, 2.0, 3.0], [1.0, 2.0, 3.0], 3), flush=T
 """
 
 
-# name: (sets, values per set, s, fast): minutes of work on one thread.
+# name: (sets, values per set, s, fast): seconds (fast) to minutes (exact) of
+# work on one thread.
 LONG_MATRICES = {
     "exact": (600, 10_000, 1001, False),
     "fast": (4000, 2_000, 101, True),
@@ -146,11 +164,10 @@ LONG_MATRICES = {
 
 @pytest.mark.parametrize("how", LONG_MATRICES)
 def test_ctrl_c_stops_a_long_matrix_within_a_second(how):
-    child = subprocess.Popen([sys.executable, "-c", CHILD % (LONG_MATRICES[how],)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True, env=os.environ)
+    child = subprocess.Popen([sys.executable, "-c", CHILD % (LONG_MATRICES[how],)], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=os.environ)
     try:
-        assert child.stdout.readline() == "started\n"
-        time.sleep(0.5)  # well inside the computation
+        assert child.stdout.readline() == "under way\n"
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
         out, err = child.communicate(timeout=CHILD_SECONDS)
