@@ -36,7 +36,7 @@ for file in __init__.py _lagscan.pyi py.typed; do
   [ -f "$package/$file" ] || fail "the package holds no $file"
 done
 ls "$package"/_lagscan.cpython-*.so >/dev/null || fail "the package holds no compiled module"
-for file in copyright changelog.gz; do
+for file in copyright changelog.gz python.md; do
   [ -f "root/usr/share/doc/python3-lagscan/$file" ] || fail "no $file in share/doc/python3-lagscan"
 done
 
