@@ -23,6 +23,7 @@ long matrix.
 from __future__ import annotations
 
 import errno as _errno
+import operator
 import os
 import stat as _stat
 import sys
@@ -240,7 +241,7 @@ def _run(compute: Callable[..., npt.NDArray[np.float64]], fast: bool, threads: O
     if threads is None:
         count = 0
     else:
-        count = int(threads)
+        count = operator.index(threads)
         if count < 1:
             raise ValueError("threads must be at least 1, not %d" % count)
     report: Optional[ProgressReport]

@@ -96,6 +96,8 @@ def test_bad_sets():
     for threads in (0, -1):
         with pytest.raises(ValueError, match="threads"):
             lagscan.matrix([A, B], 3, threads=threads)
+    with pytest.raises(TypeError):
+        lagscan.matrix([A, B], 3, threads=1.5)
 
 
 def unclosed_comment(path):
