@@ -5,7 +5,6 @@ and the two commands whose output the module must reproduce."""
 import math
 import os
 import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -78,7 +77,3 @@ def xy_file(tmp_path):
 def random_values(n, seed):
     return np.random.default_rng(seed).standard_normal(n)
 
-
-def python():
-    """The interpreter running the tests (Debian's, as ctest starts it)."""
-    return sys.executable
