@@ -134,6 +134,7 @@ def test_an_exception_in_the_report_cancels_the_run():
 # at which KeyboardInterrupt reached it; then it shows that it still works.
 CHILD = r"""
 import sys, time
+import numpy as np
 import lagscan
 count, n, s, fast = %s
 sets = [np.random.default_rng(k).standard_normal(n) for k in range(count)]
@@ -184,6 +185,7 @@ def test_ctrl_c_stops_a_long_matrix_within_a_second(how):
 PROGRESS_CHILD = r"""
 import sys
 %s
+import numpy as np
 import lagscan
 sets = [np.random.default_rng(k).standard_normal(20_000) for k in range(40)]
 lagscan.matrix(sets, 201, threads=1, progress=True)
