@@ -12,6 +12,7 @@
 #   library       liblagscan0      the shared library, named for its SONAME
 #   development   liblagscan-dev   headers, the .so link, the static library,
 #                                  the CMake package and lagscan.pc
+#   python        python3-lagscan  the Python module (python/), where it is built
 #
 # The archives (.tar.gz, .zip) hold all components in one tree.
 
@@ -147,6 +148,30 @@ sequences at once, exact or through window sums, on several threads."
     "This package holds the C++ headers, the static library, the CMake
 package (find_package(lagscan)), the pkg-config file and an example
 project.")
+
+if(TARGET lagscan_python)
+  # As Debian's own extension modules depend on the interpreter: the version
+  # the module was built for, and no later one.
+  string(REPLACE "." ";" python_version_parts ${lagscan_python_version})
+  list(GET python_version_parts 0 python_major)
+  list(GET python_version_parts 1 python_minor)
+  math(EXPR python_next_minor "${python_minor} + 1")
+  lagscan_debian_package(python python3-lagscan
+    SECTION python
+    DEPENDS liblagscan0 python3-numpy "python3 (>= ${lagscan_python_version}~)"
+            "python3 (<< ${python_major}.${python_next_minor})"
+    DESCRIPTION
+      "lagged cross-correlation of sampled signals - Python 3 module"
+      "The library behind lagscan: the triangle-weighted lagged
+cross-correlation of two sequences, to the same bits as the lagscan
+program, its per-lag profile, the data file loader, and all pairs of many
+sequences at once, exact or through window sums, on several threads."
+      "This package holds the module lagscan for Python 3, on numpy arrays.")
+  # dpkg-shlibdeps finds liblagscan.so.0 in the build (its dependency is
+  # liblagscan0 of the same build, named above).
+  get_target_property(shared_library_dir lagscan_shared BINARY_DIR)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${shared_library_dir})
+endif()
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
