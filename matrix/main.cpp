@@ -383,7 +383,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "lagscan's lag correlation for many data files at once: all pairs of the files, or one reference\n"
       "(--against REF) against each file, best match first. Every value is the one lagscan prints for\n"
-      "that pair; with --fast, within 1e-12 of it. S is the odd window width, read as lagscan reads it.",
+      "that pair; with --fast, within 1e-12 of it wherever the sums are finite. S is the odd window width,\n"
+      "read as lagscan reads it.",
       program};
   app.set_version_flag("--version", std::string(program) + " " + LAGSCAN_VERSION);
   app.add_option("--against", options.reference, "compare REF with each FILE instead of all pairs")
