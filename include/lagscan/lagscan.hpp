@@ -32,8 +32,11 @@
 // once; each call gives the same bits as it would alone. The library keeps
 // no state a call can see: it reads no file and sets no thread count of its
 // own or of the OpenMP runtime, replaces no global operator new or delete,
-// and registers no work to run at exit. The matrix functions run their own
-// OpenMP team of the size asked for, on the calling thread and helpers.
+// and leaves no work at exit that could touch the host's objects or run
+// after its teardown (its few process-wide holders have destructors that do
+// nothing; its heap lives until the process ends). The matrix functions run
+// their own OpenMP team of the size asked for, on the calling thread and
+// helpers.
 #pragma once
 
 #include <cstddef>
