@@ -2,6 +2,8 @@
 //
 //   lagscan-matrix [options] S FILE...                all pairs of the files
 //   lagscan-matrix [options] --against REF S FILE...  REF against each file
+//   lagscan-matrix pack -o SET.npy FILE...             the files as one packed set
+//   lagscan-matrix merge [-o FILE] PART...             the parts of --tile runs joined
 //
 // Unlike lagscan it follows the usual habits of command-line programs:
 // messages on standard error, status 0 on success, 1 on a failure, 2 on a
@@ -11,6 +13,7 @@
 #include <CLI.hpp>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -20,9 +23,13 @@
 #include "app/driver.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/heatmap.h"
+#include "matrix/input_error.h"
+#include "matrix/merge.h"
+#include "matrix/packed_set.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
 #include "matrix/table.h"
+#include "matrix/tiles.h"
 #include "runtime/per_thread.h"
 #include "runtime/thread_count.h"
 
@@ -43,6 +50,8 @@ struct settings {
   std::string output;
   std::string heatmap;
   std::string rows;  // "I/K": block row I of K
+  std::string tile;  // "T/K": tile T of K
+  std::vector<std::string> parts;  // merge's
   int digits = 9;
   int top = 0;
   int threads = 0;  // 0: the library's thread count
@@ -51,6 +60,8 @@ struct settings {
   bool against = false;
   bool format_given = false;
   bool fast = false;
+  bool digits_given = false;
+  bool pack = false;
 };
 
 // A program-level failure, reported as "lagscan-matrix: <what>".
@@ -208,7 +219,8 @@ table_format format_of(const std::string& name) {
 }
 
 int run(const settings& options) {
-  std::int32_t s = parse_window_width(options.s_text.c_str());
+  std::int32_t s = 1;  // pack takes no S
+  if (!options.pack) s = parse_window_width(options.s_text.c_str());
   if (const char* message = window_width_message(s)) {
     std::string text = message;
     text.pop_back();  // its line end
@@ -225,6 +237,20 @@ int run(const settings& options) {
   if (split && !options.heatmap.empty()) {
     throw failure{status_usage, "--heatmap draws the whole table; it does not go with --rows"};
   }
+  const bool tiled = !options.tile.empty();
+  tile_choice tile;
+  if (tiled && !parse_tile(options.tile, tile)) {
+    throw failure{status_usage, "--tile " + options.tile + ": give T/K, tile T of the K (K + 1) / 2 tiles of K blocks"};
+  }
+  if (tiled && (options.against || split || !options.heatmap.empty() || options.keep_going)) {
+    throw failure{status_usage, "--tile goes with none of --against, --rows, --heatmap and --keep-going"};
+  }
+  if (tiled && (options.format_given || options.digits_given)) {
+    throw failure{status_usage, "--tile writes a part; merge writes the long form, with --digits"};
+  }
+  if ((tiled || options.pack) && options.output.empty()) {
+    throw failure{status_usage, tiled ? "--tile writes a part for merge: give -o PART" : "give -o SET.npy"};
+  }
   if (!options.against && options.top > 0 && options.format_given && options.format != "long") {
     throw failure{status_usage, "--top for all pairs lists each file's nearest in --format long"};
   }
@@ -237,8 +263,15 @@ int run(const settings& options) {
   }
   const std::size_t first = options.against ? 1 : 0;
   if (names.size() == first) throw failure{status_usage, "no data files given"};
+  if (options.against && is_packed_set(names[0])) {
+    throw failure{status_usage, "--against compares one data file, not a packed set, with each FILE"};
+  }
+  file_list list;
+  for (const std::string& name : names) list.add(name);
+  names = list.names();
 
-  output_file table_out(options.output);
+  // A part or a packed set is written whole or not at all, by its own writer.
+  output_file table_out(tiled || options.pack ? std::string() : options.output);
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
 
@@ -246,7 +279,9 @@ int run(const settings& options) {
   prepare_for_threads(threads);
   omp_set_dynamic(0);  // --threads N means N
 
-  std::vector<data_file> files = load_files(names, threads);
+  std::vector<std::size_t> which = tiled ? tile_files(names.size(), tile) : std::vector<std::size_t>();
+  for (std::size_t i = 0; !tiled && i < names.size(); ++i) which.push_back(i);
+  std::vector<data_file> files = list.load(which, threads);
   std::int32_t expected = 0;
   if (options.against) {
     if (!files[0].problem.empty()) throw failure{status_failure, file_problem(names[0], files[0].problem)};
@@ -262,9 +297,17 @@ int run(const settings& options) {
     kept_names.push_back(files[i].name);
   }
 
+  const bool shown = !options.quiet && standard_error_is_terminal();
+  if (options.pack) {
+    write_packed_set(options.output, kept_names, sets);
+    return 0;
+  }
+  if (tiled) {
+    write_tile(options.output, tile_job{tile, s, options.fast, options.top, threads, shown}, names, files);
+    return 0;
+  }
   real_array window;
   make_window(window, s);
-  const bool shown = !options.quiet && standard_error_is_terminal();
   table_options table{format_of(options.format), options.digits, options.top};
   if (!options.against && options.top > 0) table.format = table_format::long_form;
   if (options.against) {
@@ -292,11 +335,101 @@ int run(const settings& options) {
   return 0;
 }
 
+// Parses the command line into app: -1 when the run goes on, else the
+// status to end with (after --help, --version or a usage error).
+int parse(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    std::cout << version.what() << "\n";
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    say(error.what());
+    std::fprintf(stderr, "Run with --help for more information.\n");
+    return status_usage;
+  }
+  return -1;
+}
+
+// The end of a run: its status, and its message on standard error.
+int finish(const std::function<int()>& work) {
+  try {
+    return work();
+  } catch (const failure& f) {
+    if (!f.what.empty()) say(f.what);
+    return f.status;
+  } catch (const input_error& error) {
+    say(error.what());
+  } catch (const std::bad_alloc&) {
+    say("out of memory");
+  } catch (...) {
+    say("Error");
+  }
+  return status_failure;
+}
+
+// lagscan-matrix pack: the files converted once into a packed set.
+int pack_command(int argc, char** argv) {
+  settings options;
+  options.pack = true;
+  CLI::App app{"Reads the data files once and writes their values as one packed set: SET.npy (numpy's format,\n"
+               "one row of doubles a file) and SET.names (the files' names, one a line), which lagscan-matrix\n"
+               "then takes in place of the files and reads only the rows it needs from.",
+               std::string(program) + " pack"};
+  app.add_option("-o,--output", options.output, "the packed set to write")->option_text("SET.npy")->required();
+  app.add_option("--files-from", options.files_from, "read further paths from LIST, one a line (- for standard input)")
+      ->option_text("LIST");
+  app.add_option("--threads", options.threads, "threads to read with (default: all)")
+      ->check(CLI::Range(1, most_threads))
+      ->option_text("N");
+  app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
+  app.add_option("FILE", options.files, "data files of x y pairs");
+  const int parsed = parse(app, argc, argv);
+  return parsed >= 0 ? parsed : finish([&] { return run(options); });
+}
+
+// lagscan-matrix merge: the parts of the --tile runs joined.
+int merge_command(int argc, char** argv) {
+  settings options;
+  CLI::App app{"Joins the parts that the runs of every tile T/K (--tile) wrote into the output of one run over\n"
+               "all the files, to the byte: each pair once in the long form, or each file's --top nearest. It\n"
+               "checks first that every tile is there once, all from the same files and settings.",
+               std::string(program) + " merge"};
+  app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
+      ->option_text("FILE");
+  app.add_option("--files-from", options.files_from, "read further parts' paths from LIST, one a line (- for standard input)")
+      ->option_text("LIST");
+  app.add_option("--digits", options.digits, "significant digits of the values (default 9, as lagscan; 17 round-trips)")
+      ->check(CLI::Range(1, 17))
+      ->option_text("N");
+  app.add_option("PART", options.parts, "the parts, in any order");
+  const int parsed = parse(app, argc, argv);
+  return parsed >= 0 ? parsed : finish([&] {
+    std::vector<std::string> parts = options.parts;
+    if (!options.files_from.empty()) {
+      std::vector<std::string> listed = read_list(options.files_from);
+      parts.insert(parts.end(), listed.begin(), listed.end());
+    }
+    if (parts.empty()) throw failure{status_usage, "no parts given"};
+    merge_parts(parts, options.output, options.digits);
+    return 0;
+  });
+}
+
 }  // namespace
 }  // namespace lagscan::matrix
 
 int main(int argc, char** argv) {
   using namespace lagscan::matrix;
+  // A first word that cannot be S names another command.
+  if (argc > 1 && std::string(argv[1]) == "pack") return pack_command(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "merge") return merge_command(argc - 1, argv + 1);
   settings options;
   CLI::App app{
       "lagscan's lag correlation for many data files at once: all pairs of the files, or one reference\n"
@@ -330,37 +463,20 @@ int main(int argc, char** argv) {
                  "block row I of K of the table of all pairs (I from 1); the K runs' outputs, one after the\n"
                  "other, are the whole table")
       ->option_text("I/K");
+  app.add_option("--tile", options.tile,
+                 "tile T of K blocks of files (T from 1, row by row over block pairs R <= C), into a part\n"
+                 "for merge (-o PART): reads only the files of its two blocks")
+      ->option_text("T/K");
   app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.footer("A FILE ending in .npy is a packed set (lagscan-matrix pack --help); lagscan-matrix merge --help\n"
+             "tells how the parts of --tile runs are joined.");
   app.add_option("S", options.s_text, "odd window width")->required();
   app.add_option("FILE", options.files, "data files of x y pairs");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForAllHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion& version) {
-    std::cout << version.what() << "\n";
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    say(error.what());
-    std::fprintf(stderr, "Run with --help for more information.\n");
-    return status_usage;
-  }
+  const int parsed = parse(app, argc, argv);
+  if (parsed >= 0) return parsed;
   options.against = app.count("--against") > 0;
   options.format_given = app.count("--format") > 0;
-  try {
-    return run(options);
-  } catch (const failure& f) {
-    if (!f.what.empty()) say(f.what);
-    return f.status;
-  } catch (const std::bad_alloc&) {
-    say("out of memory");
-  } catch (...) {
-    say("Error");
-  }
-  return status_failure;
+  options.digits_given = app.count("--digits") > 0;
+  return finish([&] { return run(options); });
 }
