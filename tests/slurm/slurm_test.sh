@@ -2,16 +2,12 @@
 # A real one-node Slurm on this machine runs a tiled lagscan-matrix job
 # (examples/slurm/submit: a job array of tiles, then the merge after it),
 # and the merged output must be the bytes of one run over all the files.
+# local_slurm.sh starts the cluster and stops it whatever happens.
 #
 #   slurm_test.sh LAGSCAN_MATRIX EXAMPLES_SLURM_DIR
 #
 # It needs root and Debian's slurm-wlm and munge; without them it is
-# skipped (status 77). Everything runs in a fresh temporary folder with its
-# own munge key and socket and free ports, so neither a system's Slurm nor
-# a run killed before (its daemons, pid files, ports) is in the way: the
-# daemons of a killed run are found by the pids it recorded and stopped
-# first. Whatever happens, the daemons started here are stopped at the end.
-# Every wait is bounded.
+# skipped (status 77).
 set -uo pipefail
 matrix=$1
 examples=$2
@@ -24,114 +20,9 @@ for tool in munged munge unmunge slurmctld slurmd sbatch sinfo scancel /usr/bin/
   command -v "$tool" > /dev/null || skip "$tool is missing (scripts/install-deps installs slurm-wlm and munge)"
 done
 
-# The pids of the last run's daemons, so that a run killed before its
-# clean-up is cleaned up now.
-registry=/tmp/lagscan-slurm-test.pids
-stop_pid() {  # pid: ends it (if it is one of our daemons), waiting up to 10 s
-  local pid=$1 name
-  name=$(cat "/proc/$pid/comm" 2> /dev/null) || return 0
-  case $name in munged | slurmctld | slurmd | slurmstepd) ;; *) return 0 ;; esac
-  kill "$pid" 2> /dev/null
-  for _ in $(seq 50); do
-    [ -e "/proc/$pid" ] || return 0
-    sleep 0.2
-  done
-  kill -9 "$pid" 2> /dev/null
-}
-if [ -f "$registry" ]; then
-  while read -r kind value; do
-    case $kind in
-      pid) stop_pid "$value" ;;
-      dir) [[ $value == /tmp/lagscan-slurm.* ]] && rm -rf "$value" ;;
-    esac
-  done < "$registry"
-  rm -f "$registry"
-fi
-
-work=$(mktemp -d /tmp/lagscan-slurm.XXXXXX)
-echo "dir $work" >> "$registry"
-record() { echo "pid $1" >> "$registry"; }
-cleanup() {
-  set +e
-  if [ -n "${SLURM_CONF:-}" ] && [ -f "$work/ctld.pid" ]; then timeout 10 scancel --full --quiet --user=root; fi
-  # The job steps first (so that none outlives its daemon), then the
-  # daemons, munged last.
-  for pid in $(pgrep -x slurmstepd); do
-    grep -qz "^SLURM_CONF=$work/" "/proc/$pid/environ" 2> /dev/null && stop_pid "$pid"
-  done
-  for file in ctld.pid d.pid munged.pid; do
-    [ -f "$work/$file" ] && stop_pid "$(cat "$work/$file")"
-  done
-  if [ "${failed:-1}" -ne 0 ]; then
-    for log in "$work"/log/*.log; do
-      [ -f "$log" ] && { echo "--- $log"; tail -n 20 "$log"; }
-    done
-  fi
-  rm -rf "$work"
-  rm -f "$registry"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-mkdir -p "$work/state" "$work/spool" "$work/log" "$work/data"
-
-# munge: a key of our own and a socket in our folder.
-dd if=/dev/urandom of="$work/munge.key" bs=1024 count=1 status=none
-chmod 400 "$work/munge.key"
-socket=$work/munge.socket
-timeout 20 munged --force --key-file="$work/munge.key" --socket="$socket" --pid-file="$work/munged.pid" \
-  --seed-file="$work/munged.seed" --log-file="$work/log/munged.log" || fail "munged did not start"
-record "$(cat "$work/munged.pid")"
-timeout 10 munge -n --socket="$socket" | timeout 10 unmunge --socket="$socket" > /dev/null ||
-  fail "munge cannot encode and decode a credential"
-
-free_port() {
-  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-node=$(hostname -s)
-cat > "$work/slurm.conf" << CONF
-ClusterName=lagscantest
-SlurmctldHost=$node
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
-AuthInfo=socket=$socket
-CredType=cred/munge
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/ctld.pid
-SlurmdPidFile=$work/d.pid
-SlurmctldLogFile=$work/log/ctld.log
-SlurmdLogFile=$work/log/d.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_CPU
-ReturnToService=2
-NodeName=$node CPUs=2 RealMemory=2000 State=UNKNOWN
-PartitionName=debug Nodes=ALL Default=YES MaxTime=10 State=UP
-CONF
-export SLURM_CONF=$work/slurm.conf
-timeout 30 slurmctld -f "$SLURM_CONF" || fail "slurmctld did not start"
-for _ in $(seq 50); do [ -s "$work/ctld.pid" ] && break; sleep 0.2; done
-record "$(cat "$work/ctld.pid")"
-timeout 30 slurmd -f "$SLURM_CONF" || fail "slurmd did not start"
-for _ in $(seq 50); do [ -s "$work/d.pid" ] && break; sleep 0.2; done
-record "$(cat "$work/d.pid")"
-idle=""
-for _ in $(seq 60); do
-  idle=$(timeout 5 sinfo -h -o %T 2> /dev/null)
-  [ "$idle" = idle ] && break
-  sleep 1
-done
-[ "$idle" = idle ] || fail "the node is not idle after 60 s (sinfo: $idle)"
-echo "the node is idle after $SECONDS s"
+# shellcheck source=local_slurm.sh
+source "$(dirname "$0")/local_slurm.sh"
+local_slurm_start
 
 # The data: more files than a side of the fast grid, so that blocks cut its
 # tiles, in a few kinds of value.
@@ -165,5 +56,17 @@ check() {
 }
 check fast-text 3 --fast 11 --files-from list
 check exact-top-packed 4 --top 5 7 set.npy
+
+# A tile that fails (a file of block 3 is gone) keeps the merge from
+# running: the job ends failed and no output appears.
+sed 's/^f250.xy$/gone.xy/' list > list-with-a-gap
+if LAGSCAN_MATRIX=$matrix timeout 240 "$examples/submit" -w -k 3 -p parts-gap -o merged-gap.txt -- 5 \
+  --files-from list-with-a-gap > /dev/null 2> gap.err; then
+  fail "a job with a failed tile succeeded"
+fi
+grep -q "ended CANCELLED" gap.err || fail "the merge was not cancelled: $(cat gap.err)"
+grep -q "Cannot open file gone.xy" parts-gap/tile-3.log || fail "tile 3 does not name the missing file"
+[ ! -e merged-gap.txt ] || fail "a failed job left an output"
+echo "ok: a failed tile cancels the merge (at $SECONDS s)"
 failed=0
 echo "PASSED"
