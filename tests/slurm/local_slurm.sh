@@ -104,6 +104,8 @@ TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
+# Jobs start as soon as CPUs free up (by default batch jobs wait up to 3 s).
+SchedulerParameters=batch_sched_delay=0
 ReturnToService=2
 NodeName=$node CPUs=2 RealMemory=2000 State=UNKNOWN
 PartitionName=debug Nodes=ALL Default=YES MaxTime=10 State=UP
