@@ -210,12 +210,18 @@ packed_set::packed_set(const std::string& path) {
   }
 }
 
-void packed_set::copy_row(std::size_t i, real_array& out) const {
+void packed_set::view_row(std::size_t i, real_array& out) const {
+  const std::uint64_t row_bytes = static_cast<std::uint64_t>(count_) * 8;
+  const unsigned char* row = file_.data() + layout_.data_offset + i * row_bytes;
+  if (layout_.data_offset % alignof(double) == 0 && row_bytes != 0) {
+    out.release_storage();
+    out.buffer = const_cast<double*>(reinterpret_cast<const double*>(row));
+    out.count = count_;
+    return;
+  }
   out.reserve(count_, false);
   out.count = count_;
-  // memcpy: a header written by another tool need not leave the rows aligned.
-  const std::uint64_t row_bytes = static_cast<std::uint64_t>(count_) * 8;
-  if (row_bytes != 0) std::memcpy(out.buffer, file_.data() + layout_.data_offset + i * row_bytes, row_bytes);
+  if (row_bytes != 0) std::memcpy(out.buffer, row, row_bytes);
 }
 
 void file_list::add(const std::string& path) {
@@ -246,7 +252,7 @@ std::vector<data_file> file_list::load(const std::vector<std::size_t>& which, in
       load_file(file);
     } else {
       try {  // nothing may be raised out of the parallel region
-        sets_[set_of_[k] - 1]->copy_row(row_[k], file.values);
+        sets_[set_of_[k] - 1]->view_row(row_[k], file.values);
       } catch (...) {
         file.problem = " out of memory";
       }

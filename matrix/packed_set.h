@@ -58,8 +58,12 @@ class packed_set {
   std::size_t rows() const { return names_.size(); }
   std::int32_t count() const { return count_; }
   const std::vector<std::string>& names() const { return names_; }
-  // Row i's values into out (count() of them).
-  void copy_row(std::size_t i, real_array& out) const;
+  // Row i's values in out (count() of them): where the row is aligned (it
+  // is in every set numpy or pack writes), out views it in the mapping, with
+  // capacity 0, so that it owns nothing and release_storage() frees
+  // nothing, and is good while the set lives; else a copy. Nothing is copied
+  // and no fresh memory is touched: the pages are the system's file cache.
+  void view_row(std::size_t i, real_array& out) const;
 
  private:
   platform::mapped_file file_;
@@ -79,7 +83,8 @@ class file_list {
 
   // The files `which` (positions in the list), in that order, read on up to
   // `threads` threads: a text file as load_files reads it, a packed row
-  // from its set. Only those files are read.
+  // as view_row gives it (so the list must outlive the files). Only those
+  // files are read.
   std::vector<data_file> load(const std::vector<std::size_t>& which, int threads) const;
 
  private:
