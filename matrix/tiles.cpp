@@ -13,15 +13,6 @@ namespace lagscan::matrix {
 namespace {
 
 
-// One tile's values: entry (x, y) at (x - rows.first) * columns.size() +
-// (y - columns.first), for the pairs x < y of the tile (the rest unused).
-struct tile_values {
-  row_range rows;
-  row_range columns;
-  std::vector<double> values;
-  double at(std::size_t x, std::size_t y) const { return values[(x - rows.first) * columns.size() + y - columns.first]; }
-};
-
 tile_values exact_tile(const real_array& window, const std::vector<const real_array*>& a,
                        const std::vector<const real_array*>& b, tile_values tile, int threads, bool shown) {
   std::vector<double> own_a(a.size());
@@ -172,25 +163,29 @@ std::uint64_t names_hash(const std::vector<std::string>& names) {
   return hash;
 }
 
+tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<data_file>& held) {
+  const tile_choice& t = job.tile;
+  const bool diagonal = t.row_block == t.column_block;
+  tile_values tile;
+  tile.rows = row_block(files, t.row_block, t.blocks);
+  tile.columns = row_block(files, t.column_block, t.blocks);
+  tile.values.resize(tile.rows.size() * tile.columns.size());
+  std::vector<const real_array*> a;
+  std::vector<const real_array*> b;
+  for (std::size_t i = 0; i < held.size(); ++i) (i < tile.rows.size() ? a : b).push_back(&held[i].values);
+  if (diagonal) b = a;
+  real_array window;
+  make_window(window, job.s);
+  return job.fast ? fast_tile(window, a, b, files, std::move(tile), held, job.threads, job.shown)
+                  : exact_tile(window, a, b, std::move(tile), job.threads, job.shown);
+}
+
 void write_tile(const std::string& path, const tile_job& job, const std::vector<std::string>& names,
                 std::vector<data_file>& files) {
   const tile_choice& t = job.tile;
   const bool diagonal = t.row_block == t.column_block;
-  tile_values tile;
-  tile.rows = row_block(names.size(), t.row_block, t.blocks);
-  tile.columns = row_block(names.size(), t.column_block, t.blocks);
-  tile.values.resize(tile.rows.size() * tile.columns.size());
-  std::vector<const real_array*> a;
-  std::vector<const real_array*> b;
-  for (std::size_t i = 0; i < files.size(); ++i) (i < tile.rows.size() ? a : b).push_back(&files[i].values);
-  if (diagonal) b = a;
   const std::int32_t count = files.empty() ? 0 : files[0].values.count;
-
-  real_array window;
-  make_window(window, job.s);
-  tile = job.fast ? fast_tile(window, a, b, names.size(), std::move(tile), files, job.threads, job.shown)
-                  : exact_tile(window, a, b, std::move(tile), job.threads, job.shown);
-
+  const tile_values tile = compute_tile(job, names.size(), files);
   std::uint64_t names_bytes = 0;
   for (const row_range& range : {tile.rows, tile.columns}) {
     for (std::size_t i = range.first; i < range.end; ++i) names_bytes += 8 + names[i].size();

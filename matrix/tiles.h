@@ -86,6 +86,15 @@ inline bool nearer(double a, std::uint64_t ia, double b, std::uint64_t ib) {
 // ended by a zero byte), so that parts of different lists do not merge.
 std::uint64_t names_hash(const std::vector<std::string>& names);
 
+// A tile's values: entry (x, y) at (x - rows.first) * columns.size() +
+// (y - columns.first), for the pairs x < y of the tile (the rest unused).
+struct tile_values {
+  row_range rows;
+  row_range columns;
+  std::vector<double> values;
+  double at(std::size_t x, std::size_t y) const { return values[(x - rows.first) * columns.size() + y - columns.first]; }
+};
+
 // What a tile run computes and how.
 struct tile_job {
   tile_choice tile;
@@ -95,6 +104,11 @@ struct tile_job {
   int threads = 1;
   bool shown = false;  // a progress line
 };
+
+// The values of a tile of a set of `files` files from `held`, the files of
+// tile_files() in that order, all of one count; with --fast their values
+// are let go once their window sums are formed.
+tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<data_file>& held);
 
 // Computes the tile of `names` (every file of the run) from `files`, the
 // files of tile_files() in that order, all of one count, and writes its part
