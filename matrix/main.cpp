@@ -289,7 +289,9 @@ int run(const settings& options) {
   } else {
     expected = usual_count(files);
   }
-  std::vector<std::size_t> kept = files_taking_part(files, first, expected, options.keep_going);
+  // A tile of two empty blocks (more blocks than files) holds no pairs.
+  std::vector<std::size_t> kept = tiled && files.empty() ? std::vector<std::size_t>()
+                                                         : files_taking_part(files, first, expected, options.keep_going);
   std::vector<const real_array*> sets;
   std::vector<std::string> kept_names;
   for (std::size_t i : kept) {

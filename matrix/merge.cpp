@@ -124,7 +124,6 @@ std::string difference(const part_fields& a, const part_fields& b) {
   if (a.files != b.files) return says("files", a.files, b.files);
   if (a.blocks != b.blocks) return says("blocks", a.blocks, b.blocks);
   if (a.hash != b.hash) return "another list of files";
-  if (a.count != b.count) return says("values a file", a.count, b.count);
   if (a.s != b.s) return says("S", a.s, b.s);
   if (a.fast != b.fast) return b.fast ? "--fast" : "without --fast";
   if (a.top != b.top) return says("--top", a.top, b.top);
@@ -135,19 +134,26 @@ std::string difference(const part_fields& a, const part_fields& b) {
 std::vector<part> checked_parts(const std::vector<std::string>& paths, std::vector<std::string>& names) {
   if (paths.empty()) throw input_error("no parts to merge");
   std::vector<part> parts;
+  parts.reserve(paths.size());  // `counted` points into it
   const part first = read_head(paths[0], nullptr);
   names.assign(first.fields.files, std::string());
   std::vector<std::size_t> slot(tile_count(first.fields.blocks), 0);  // 1 + the part's index
+  const part* counted = nullptr;  // the first part that holds files, for their count
   for (const std::string& path : paths) {
     part p = read_head(path, &names);
     const std::string differs = difference(first.fields, p.fields);
     if (!differs.empty()) throw input_error(path + " does not belong with " + first.path + ": " + differs);
+    if (counted != nullptr && p.rows.size() + p.columns.size() != 0 && p.fields.count != counted->fields.count) {
+      throw input_error(path + " does not belong with " + counted->path + ": values a file " +
+                        std::to_string(p.fields.count) + ", not " + std::to_string(counted->fields.count));
+    }
     const std::size_t t = tile_number(p.fields.row_block, p.fields.column_block, p.fields.blocks) - 1;
     if (slot[t] != 0) {
       throw input_error(parts[slot[t] - 1].path + " and " + path + " are both tile " + tile_name(p.fields));
     }
     parts.push_back(std::move(p));
     slot[t] = parts.size();
+    if (counted == nullptr && parts.back().rows.size() + parts.back().columns.size() != 0) counted = &parts.back();
   }
   std::string missing;
   std::size_t missing_count = 0;

@@ -192,6 +192,18 @@ TEST_F(tiled_run, bad_tiles_are_usage_errors) {
   EXPECT_EQ(r.err, "lagscan-matrix: no parts given\n");
 }
 
+// More blocks than files: the tiles of empty blocks hold no pairs, and the
+// merge still joins the rest into the whole output.
+TEST_F(tiled_run, more_blocks_than_files_merge_to_the_whole_output) {
+  const std::vector<std::string> files = write_files(data, 3, 10, 9);
+  for (const std::vector<std::string>& options : {std::vector<std::string>{"5"}, {"--top", "1", "--fast", "5"}}) {
+    const std::vector<std::string> parts = run_tiles(options, 5, files);
+    process_result merged = matrix(with({"merge"}, parts));
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out, matrix(with(with({"--format", "long"}, options), files)).out);
+  }
+}
+
 // "pack" and "merge" name commands only as the first word: after S they
 // are files as before.
 TEST_F(tiled_run, files_named_like_the_commands_are_still_files) {
