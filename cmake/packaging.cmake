@@ -5,15 +5,18 @@
 # Windows build.
 
 if(WIN32)
-  # A Windows user unpacks the .zip and finds the README beside bin/.
-  install(FILES README.md DESTINATION .)
+  # A Windows user unpacks the .zip and finds the README and the licence
+  # beside bin/.
+  install(FILES README.md LICENSE DESTINATION .)
+  install(DIRECTORY docs/ DESTINATION docs)
   install(DIRECTORY examples/ DESTINATION examples)
 else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
   # Debian keeps manual pages and changelogs compressed, and its packages
-  # carry a copyright file; gzip -n leaves no time stamp, so the same
+  # carry a copyright file (the MIT licence, "Expat" in Debian's terms); gzip -n leaves no time stamp, so the same
   # sources give the same package.
   find_program(LAGSCAN_GZIP gzip REQUIRED)
   set(compressed "")
@@ -51,6 +54,7 @@ all pairs of a set of files, or for one reference against many, on every
 core.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)

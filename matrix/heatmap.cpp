@@ -7,13 +7,6 @@
 namespace lagscan::matrix {
 namespace {
 
-// 1 - similarity, within [0, 2]; a value that is not a number is as far as
-// anything can be.
-float distance_of(double similarity) {
-  if (std::isnan(similarity)) return 2.0f;
-  return static_cast<float>(std::clamp(1.0 - similarity, 0.0, 2.0));
-}
-
 struct colour {
   int r, g, b;
 };
@@ -87,63 +80,106 @@ std::vector<double> block_averages(const std::vector<double>& values, std::size_
   return sums;
 }
 
-}  // namespace
+// Where a dendrogram goes: the leaves' axis starts at `start` (the map's
+// edge) with `cell` units a block; heights run from `tips` (height 0) back
+// to `root` (the highest join).
+struct dendrogram_place {
+  double root;
+  double start;
+  double tips;
+  double cell;
+};
 
-std::vector<std::size_t> cluster_order(const std::vector<float>& given, std::size_t n) {
-  // The nearest-neighbour chain: follow nearest neighbours until two
-  // clusters are each other's nearest, merge them, go on from the chain's
-  // rest. Average linkage is reducible, so this finds the same merges as
-  // the plain method in O(n^2). Ties go to the chain's previous cluster,
-  // then to the smallest index.
-  std::vector<float> d = given;
-  std::vector<std::vector<std::size_t>> members(n);
-  std::vector<bool> active(n, true);
-  for (std::size_t i = 0; i < n; ++i) members[i] = {i};
-  std::vector<std::size_t> chain;
-  std::size_t remaining = n;
-  while (remaining > 1) {
-    if (chain.empty()) {
-      std::size_t first = 0;
-      while (!active[first]) ++first;
-      chain.push_back(first);
+// The two dendrograms, left of the rows and above the columns, as paths:
+// each join a bracket from its parts' heights up to its own. Only the top
+// m - 1 joins of a map of m blocks a side are drawn, so the tree has the
+// map's resolution: below them each cluster (a run of the order) ends as a
+// leaf of height 0 at the middle of its run. With groups, a dashed line at
+// the cut.
+std::string dendrograms(const cluster_tree& tree, const std::vector<std::size_t>& order, std::size_t block,
+                        const grouping* groups, const dendrogram_place& rows, const dendrogram_place& columns) {
+  const std::size_t n = tree.leaves;
+  if (n < 2) return "";
+  const std::size_t blocks = (n + block - 1) / block;
+  const std::size_t first_drawn = n - 1 - std::min(n - 1, blocks - 1);
+  // Each cluster's run of the order, its place along the axis (in blocks)
+  // and its height as drawn.
+  std::vector<std::size_t> low(2 * n - 1);
+  std::vector<std::size_t> high(2 * n - 1);
+  std::vector<double> place(2 * n - 1);
+  std::vector<double> height(2 * n - 1, 0.0);
+  for (std::size_t k = 0; k < n; ++k) low[order[k]] = high[order[k]] = k;
+  const auto middle = [&](std::size_t c) {
+    return static_cast<double>(low[c] + high[c] + 1) / 2.0 / static_cast<double>(block);
+  };
+  for (std::size_t c = 0; c < n; ++c) place[c] = middle(c);
+  const double tallest = tree.merges.back().height > 0.0 ? tree.merges.back().height : 1.0;
+  std::string rows_path;
+  std::string columns_path;
+  auto bracket = [&](const dendrogram_place& p, bool across, double p1, double h1, double p2, double h2, double h) {
+    auto along = [&](double at) { return number(p.start + p.cell * at); };
+    auto up = [&](double at) { return number(p.tips + (p.root - p.tips) * at / tallest); };
+    // Rows: height runs along x; columns: along y.
+    if (!across) {
+      return "M" + up(h1) + " " + along(p1) + "H" + up(h) + "V" + along(p2) + "H" + up(h2);
     }
-    std::size_t a = chain.back();
-    bool has_previous = chain.size() >= 2;
-    std::size_t best = has_previous ? chain[chain.size() - 2] : n;
-    float best_distance = has_previous ? d[a * n + best] : std::numeric_limits<float>::infinity();
-    for (std::size_t k = 0; k < n; ++k) {
-      if (k == a || !active[k]) continue;
-      if (d[a * n + k] < best_distance || best == n) {
-        best = k;
-        best_distance = d[a * n + k];
-      }
-    }
-    if (!has_previous || best != chain[chain.size() - 2]) {
-      chain.push_back(best);
+    return "M" + along(p1) + " " + up(h1) + "V" + up(h) + "H" + along(p2) + "V" + up(h2);
+  };
+  for (std::size_t k = 0; k < tree.merges.size(); ++k) {
+    const merge& m = tree.merges[k];
+    const std::size_t c = n + k;
+    low[c] = std::min(low[m.a], low[m.b]);
+    high[c] = std::max(high[m.a], high[m.b]);
+    if (k < first_drawn) {
+      place[c] = middle(c);
       continue;
     }
-    chain.pop_back();
-    chain.pop_back();
-    std::size_t keep = std::min(a, best);
-    std::size_t gone = std::max(a, best);
-    auto size_keep = static_cast<float>(members[keep].size());
-    auto size_gone = static_cast<float>(members[gone].size());
-    for (std::size_t k = 0; k < n; ++k) {
-      if (!active[k] || k == keep || k == gone) continue;
-      float merged = (size_keep * d[keep * n + k] + size_gone * d[gone * n + k]) / (size_keep + size_gone);
-      d[keep * n + k] = merged;
-      d[k * n + keep] = merged;
-    }
-    members[keep].insert(members[keep].end(), members[gone].begin(), members[gone].end());
-    members[gone].clear();
-    active[gone] = false;
-    --remaining;
+    height[c] = m.height;
+    place[c] = (place[m.a] + place[m.b]) / 2.0;
+    rows_path += bracket(rows, false, place[m.a], height[m.a], place[m.b], height[m.b], height[c]);
+    columns_path += bracket(columns, true, place[m.a], height[m.a], place[m.b], height[m.b], height[c]);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    if (active[i]) return members[i];
+  std::string text = "<g fill=\"none\" stroke=\"#333333\" stroke-width=\"0.8\">\n";
+  text += "<path d=\"" + rows_path + "\"/>\n<path d=\"" + columns_path + "\"/>\n</g>\n";
+  const double leaves_end = static_cast<double>(blocks);
+  if (groups != nullptr && groups->cut <= tallest) {
+    const double r = rows.tips + (rows.root - rows.tips) * std::max(groups->cut, 0.0) / tallest;
+    const double c = columns.tips + (columns.root - columns.tips) * std::max(groups->cut, 0.0) / tallest;
+    text += "<g stroke=\"#d95f02\" stroke-width=\"1\" stroke-dasharray=\"4 3\">\n";
+    text += "<line x1=\"" + number(r) + "\" y1=\"" + number(rows.start) + "\" x2=\"" + number(r) + "\" y2=\"" +
+            number(rows.start + rows.cell * leaves_end) + "\"/>\n";
+    text += "<line x1=\"" + number(columns.start) + "\" y1=\"" + number(c) + "\" x2=\"" +
+            number(columns.start + columns.cell * leaves_end) + "\" y2=\"" + number(c) + "\"/>\n";
+    text += "</g>\n";
   }
-  return {};
+  // The height scale under the rows' dendrogram.
+  const double y = rows.start + rows.cell * leaves_end + 14.0;
+  text += "<g font-size=\"10\" fill=\"#444444\">\n";
+  text += "<text x=\"" + number(rows.tips) + "\" y=\"" + number(y) + "\" text-anchor=\"middle\">0</text>\n";
+  text += "<text x=\"" + number(rows.root) + "\" y=\"" + number(y) + "\" text-anchor=\"middle\">" +
+          number(tallest) + "</text>\n";
+  text += "<text x=\"" + number((rows.root + rows.tips) / 2.0) + "\" y=\"" + number(y + 12.0) +
+          "\" text-anchor=\"middle\">1 - similarity</text>\n</g>\n";
+  return text;
 }
+
+// Thin lines across the map between neighbouring files of different groups
+// (each group is a run of the order).
+std::string group_lines(const grouping& groups, const std::vector<std::size_t>& order, std::size_t block, double left,
+                        double top, double cell, double map) {
+  std::string text = "<g stroke=\"#000000\" stroke-width=\"0.8\">\n";
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    if (groups.group_of[order[k]] == groups.group_of[order[k - 1]]) continue;
+    const double at = cell * static_cast<double>(k) / static_cast<double>(block);
+    text += "<line x1=\"" + number(left) + "\" y1=\"" + number(top + at) + "\" x2=\"" + number(left + map) +
+            "\" y2=\"" + number(top + at) + "\"/>\n";
+    text += "<line x1=\"" + number(left + at) + "\" y1=\"" + number(top) + "\" x2=\"" + number(left + at) +
+            "\" y2=\"" + number(top + map) + "\"/>\n";
+  }
+  return text + "</g>\n";
+}
+
+}  // namespace
 
 std::string short_name(const std::string& name, std::size_t most) {
   std::string printable;
@@ -155,19 +191,19 @@ std::string short_name(const std::string& name, std::size_t most) {
 }
 
 void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
-                   std::int32_t s) {
+                   std::int32_t s, const cluster_tree& tree, const grouping* groups) {
   const std::size_t n = names.size();
-  std::vector<float> distances(n * n);
-  for (std::size_t i = 0; i < n * n; ++i) distances[i] = distance_of(values[i]);
-  for (std::size_t i = 0; i < n; ++i) distances[i * n + i] = 0.0f;
-  const std::vector<std::size_t> order = cluster_order(distances, n);
-  distances = {};
+  const std::vector<std::size_t> order = leaf_order(tree);
 
   const std::size_t block = n <= max_cells ? 1 : (n + max_cells - 1) / max_cells;
   const std::size_t m = n == 0 ? 0 : (n + block - 1) / block;
   std::vector<double> cells = block_averages(values, n, order, block, m);
 
   std::string note = "ordered by average-linkage clustering on 1 - similarity";
+  if (groups != nullptr) {
+    note += "; lines part its " + std::to_string(groups->sizes.size()) +
+            (groups->sizes.size() == 1 ? " group" : " groups");
+  }
   if (block > 1) {
     note = "blocks of " + std::to_string(block) + " files, each the average of its pairs; " + note +
            "; names left out";
@@ -176,6 +212,7 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
   // Layout: title on top, names left of and above the map, legend right.
   constexpr double map_size_target = 800.0;
   constexpr std::size_t longest_name = 24;
+  constexpr double dendrogram_room = 110.0;
   const double cell = m == 0 ? 1.0 : std::min(24.0, map_size_target / static_cast<double>(m));
   const double map = cell * static_cast<double>(m);
   const bool named = block == 1;
@@ -188,8 +225,8 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
     for (const std::string& name : names) widest = std::max(widest, short_name(name, longest_name).size());
   }
   const double label_room = named ? 8.0 + static_cast<double>(widest) * label_font * 0.6 : 10.0;
-  const double left = 20.0 + label_room;
-  const double top = 60.0 + label_room;
+  const double left = 20.0 + dendrogram_room + label_room;
+  const double top = 60.0 + dendrogram_room + label_room;
   const double legend_x = left + map + 30.0;
   const double height = top + std::max(map, 220.0) + 40.0;
 
@@ -238,6 +275,10 @@ void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const 
     }
     text += "</g>\n";
   }
+
+  text += dendrograms(tree, order, block, groups, {20.0, top, left - label_room, cell},
+                      {60.0, left, top - label_room, cell});
+  if (groups != nullptr) text += group_lines(*groups, order, block, left, top, cell, map);
 
   // The legend: the scale from +1 at the top to -1 at the bottom.
   const double bar_top = top;

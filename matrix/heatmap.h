@@ -1,9 +1,10 @@
-// The heat map of a similarity table: an SVG picture with the files ordered
-// so that similar patterns sit together (average-linkage clustering on
-// 1 - similarity), a diverging colour scale over [-1, 1] with its legend,
-// and the names on the axes. Past max_cells files per side the picture shows
-// blocks of neighbouring files (in that order), each the average of its
-// pairs, and says so.
+// The heat map of a similarity table: an SVG picture with the files in the
+// leaf order of the average-linkage tree on 1 - similarity (clustering.h),
+// so that similar patterns sit together, the tree's dendrogram beside the
+// rows and above the columns, a diverging colour scale over [-1, 1] with its
+// legend, and the names on the axes. Past max_cells files per side the
+// picture shows blocks of neighbouring files (in that order), each the
+// average of its pairs, and says so; the dendrogram then ends at the blocks.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "matrix/clustering.h"
+#include "matrix/groups.h"
+
 namespace lagscan::matrix {
 
 inline constexpr std::size_t max_cells = 1000;
-
-// The leaves of the average-linkage tree of the n x n distances, left to
-// right: merging always puts the cluster that holds the smaller file index
-// first. Distances must be symmetric, finite and not negative.
-std::vector<std::size_t> cluster_order(const std::vector<float>& distances, std::size_t n);
 
 // The name as drawn: at most `most` characters, the middle left out
 // ("..." in its place) when it is longer; bytes outside printable ASCII
@@ -26,8 +25,10 @@ std::vector<std::size_t> cluster_order(const std::vector<float>& distances, std:
 std::string short_name(const std::string& name, std::size_t most);
 
 // Writes the picture of the n x n values of names (row by row) for window
-// width s.
+// width s, ordered and drawn by their tree. With groups (cut from that
+// tree), thin lines part the groups on the map and a dashed line marks the
+// cut on the dendrograms.
 void write_heatmap(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
-                   std::int32_t s);
+                   std::int32_t s, const cluster_tree& tree, const grouping* groups);
 
 }  // namespace lagscan::matrix

@@ -11,6 +11,7 @@
 #include <omp.h>
 
 #include <CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -21,7 +22,10 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "matrix/center.h"
+#include "matrix/clustering.h"
 #include "matrix/fast_pairs.h"
+#include "matrix/groups.h"
 #include "matrix/heatmap.h"
 #include "matrix/input_error.h"
 #include "matrix/merge.h"
@@ -60,6 +64,12 @@ struct settings {
   bool against = false;
   bool format_given = false;
   bool fast = false;
+  int clusters = 0;  // 0: no groups by count
+  double cluster_at = 0.0;
+  bool cluster_at_given = false;
+  std::string clusters_out;
+  std::string tree_out;
+  bool center = false;
   bool digits_given = false;
   bool pack = false;
 };
@@ -218,6 +228,27 @@ table_format format_of(const std::string& name) {
   return table_format::tsv;
 }
 
+// The tree and its groups need the whole table of all pairs.
+void check_clustering(const settings& options, bool split) {
+  std::string asked;
+  if (!options.tree_out.empty()) asked = "--tree-out";
+  if (!options.clusters_out.empty()) asked = "--clusters-out";
+  if (options.cluster_at_given) asked = "--cluster-at";
+  if (options.clusters > 0) asked = "--clusters";
+  if (asked.empty()) return;
+  if (options.against) throw failure{status_usage, asked + " clusters all pairs; it does not go with --against"};
+  if (split) throw failure{status_usage, asked + " needs the whole table; it does not go with --rows"};
+  if (options.clusters > 0 && options.cluster_at_given) {
+    throw failure{status_usage, "--clusters and --cluster-at cut the tree in two ways: give one"};
+  }
+  if (!options.clusters_out.empty() && options.clusters == 0 && !options.cluster_at_given) {
+    throw failure{status_usage, "--clusters-out writes groups: give --clusters K or --cluster-at T"};
+  }
+  if (options.cluster_at_given && !(options.cluster_at >= -1.0 && options.cluster_at <= 1.0)) {
+    throw failure{status_usage, "--cluster-at: give a similarity from -1 to 1"};
+  }
+}
+
 int run(const settings& options) {
   std::int32_t s = 1;  // pack takes no S
   if (!options.pack) s = parse_window_width(options.s_text.c_str());
@@ -237,13 +268,19 @@ int run(const settings& options) {
   if (split && !options.heatmap.empty()) {
     throw failure{status_usage, "--heatmap draws the whole table; it does not go with --rows"};
   }
+  check_clustering(options, split);
+  const bool grouped = options.clusters > 0 || options.cluster_at_given;
+  // Groups without a file of their own take standard output from the table.
+  const bool table_shown = !grouped || !options.clusters_out.empty() || !options.output.empty();
   const bool tiled = !options.tile.empty();
   tile_choice tile;
   if (tiled && !parse_tile(options.tile, tile)) {
     throw failure{status_usage, "--tile " + options.tile + ": give T/K, tile T of the K (K + 1) / 2 tiles of K blocks"};
   }
-  if (tiled && (options.against || split || !options.heatmap.empty() || options.keep_going)) {
-    throw failure{status_usage, "--tile goes with none of --against, --rows, --heatmap and --keep-going"};
+  const bool clustered = options.clusters > 0 || options.cluster_at_given || !options.clusters_out.empty() ||
+                         !options.tree_out.empty();
+  if (tiled && (options.against || split || !options.heatmap.empty() || options.keep_going || clustered)) {
+    throw failure{status_usage, "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"};
   }
   if (tiled && (options.format_given || options.digits_given)) {
     throw failure{status_usage, "--tile writes a part; merge writes the long form, with --digits"};
@@ -274,6 +311,10 @@ int run(const settings& options) {
   output_file table_out(tiled || options.pack ? std::string() : options.output);
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
+  std::unique_ptr<output_file> groups_out;
+  if (!options.clusters_out.empty()) groups_out = std::make_unique<output_file>(options.clusters_out);
+  std::unique_ptr<output_file> tree_out;
+  if (!options.tree_out.empty()) tree_out = std::make_unique<output_file>(options.tree_out);
 
   const int threads = options.threads > 0 ? options.threads : max_num_threads();
   prepare_for_threads(threads);
@@ -292,6 +333,20 @@ int run(const settings& options) {
   // A tile of two empty blocks (more blocks than files) holds no pairs.
   std::vector<std::size_t> kept = tiled && files.empty() ? std::vector<std::size_t>()
                                                          : files_taking_part(files, first, expected, options.keep_going);
+  if (options.clusters > 0 && static_cast<std::size_t>(options.clusters) > kept.size()) {
+    throw failure{status_usage, "--clusters " + std::to_string(options.clusters) + ": there are only " +
+                                    std::to_string(kept.size()) + " files"};
+  }
+  if (options.center) {
+    if (options.against) center_values(files[0].values);
+    const auto count = static_cast<std::int64_t>(kept.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
+    for (std::int64_t k = 0; k < count; ++k) {
+      real_array& values = files[kept[static_cast<std::size_t>(k)]].values;
+      own_values(values);  // a packed row is read-only in its mapping
+      center_values(values);
+    }
+  }
   std::vector<const real_array*> sets;
   std::vector<std::string> kept_names;
   for (std::size_t i : kept) {
@@ -327,10 +382,29 @@ int run(const settings& options) {
     } else {
       values = all_pairs(window, sets, rows, threads, shown);
     }
-    write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
-    if (picture_out) {
-      write_heatmap(picture_out->get(), kept_names, values, s);
-      picture_out->finish();
+    if (table_shown) write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
+    if (picture_out || grouped || tree_out) {
+      cluster_tree tree;
+      {
+        std::vector<double> distances = condensed_distances(values, sets.size());
+        tree = average_linkage(distances, sets.size());
+      }
+      std::unique_ptr<grouping> groups;
+      if (grouped) {
+        groups = std::make_unique<grouping>(
+            options.clusters > 0 ? cut_into(tree, static_cast<std::size_t>(options.clusters), values)
+                                 : cut_at(tree, options.cluster_at, values));
+        write_groups(groups_out ? groups_out->get() : stdout, kept_names, *groups);
+        if (groups_out) groups_out->finish();
+      }
+      if (tree_out) {
+        write_tree(tree_out->get(), tree);
+        tree_out->finish();
+      }
+      if (picture_out) {
+        write_heatmap(picture_out->get(), kept_names, values, s, tree, groups.get());
+        picture_out->finish();
+      }
     }
   }
   table_out.finish();
@@ -469,6 +543,19 @@ int main(int argc, char** argv) {
                  "tile T of K blocks of files (T from 1, row by row over block pairs R <= C), into a part\n"
                  "for merge (-o PART): reads only the files of its two blocks")
       ->option_text("T/K");
+  app.add_flag("--center", options.center,
+               "take each file's mean off its values first, so that baselines do not count (every form)");
+  app.add_option("--clusters", options.clusters,
+                 "cut the average-linkage tree on 1 - similarity into K groups, each with its medoid; the\n"
+                 "groups go to standard output instead of the table (unless -o or --clusters-out)")
+      ->check(CLI::Range(1, 1 << 30))
+      ->option_text("K");
+  app.add_option("--cluster-at", options.cluster_at, "cut the tree at similarity T: files joined at T or above group")
+      ->option_text("T");
+  app.add_option("--clusters-out", options.clusters_out, "write the groups as TSV into FILE")->option_text("FILE");
+  app.add_option("--tree-out", options.tree_out,
+                 "write the tree into FILE: a b height size, one merge a line, as scipy's linkage lays it out")
+      ->option_text("FILE");
   app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.footer("A FILE ending in .npy is a packed set (lagscan-matrix pack --help); lagscan-matrix merge --help\n"
@@ -479,6 +566,7 @@ int main(int argc, char** argv) {
   if (parsed >= 0) return parsed;
   options.against = app.count("--against") > 0;
   options.format_given = app.count("--format") > 0;
+  options.cluster_at_given = app.count("--cluster-at") > 0;
   options.digits_given = app.count("--digits") > 0;
   return finish([&] { return run(options); });
 }

@@ -224,6 +224,17 @@ void packed_set::view_row(std::size_t i, real_array& out) const {
   if (row_bytes != 0) std::memcpy(out.buffer, row, row_bytes);
 }
 
+void own_values(real_array& values) {
+  if (values.capacity != 0 || values.count == 0) return;
+  const double* row = values.buffer;
+  const std::int32_t count = values.count;
+  values.buffer = nullptr;
+  values.count = 0;
+  values.reserve(count, false);
+  std::memcpy(values.buffer, row, static_cast<std::size_t>(count) * sizeof(double));
+  values.count = count;
+}
+
 void file_list::add(const std::string& path) {
   if (!is_packed_set(path)) {
     names_.push_back(path);

@@ -72,6 +72,10 @@ class packed_set {
   std::vector<std::string> names_;
 };
 
+// Gives values their own storage when they view a packed row (view_row),
+// so that they may be changed; values that own theirs are left alone.
+void own_values(real_array& values);
+
 // The data files of a run in their order: text files, and the rows of
 // packed sets in their place, each under its own name.
 class file_list {

@@ -22,12 +22,15 @@ std::uint64_t element_bytes_of(std::uint64_t k) {
 #ifdef LAGSCAN_TEST_INSTRUMENTS
 void count_pool_take(int slot) noexcept { ++thread_counters().pool_takes[slot]; }
 void count_pool_return(int slot) noexcept { ++thread_counters().pool_returns[slot]; }
-void count_heap_take() noexcept { ++thread_counters().heap_takes; }
+void count_heap_take(std::uint64_t n) noexcept {
+  ++thread_counters().heap_takes;
+  ++thread_counters().heap_class_takes[heap_3::fitting_class(n)];
+}
 void count_heap_return() noexcept { ++thread_counters().heap_returns; }
 #else
 constexpr void count_pool_take(int) noexcept {}
 constexpr void count_pool_return(int) noexcept {}
-constexpr void count_heap_take() noexcept {}
+constexpr void count_heap_take(std::uint64_t) noexcept {}
 constexpr void count_heap_return() noexcept {}
 #endif
 
@@ -50,7 +53,7 @@ void* allocate_bytes(std::uint64_t n) {
     return p;
   }
   void* p = storage_sources::heap_allocate(n);
-  count_heap_take();
+  count_heap_take(n);
   return p;
 }
 
@@ -69,7 +72,7 @@ void* allocate_elements(std::uint64_t k) {
   if (k <= largest_pooled_elements) return allocate_bytes(k * element_bytes);
   storage_sources::ensure_pools();
   void* p = storage_sources::heap_allocate(element_bytes_of(k));
-  count_heap_take();
+  count_heap_take(element_bytes_of(k));
   return p;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "memory/heap_3.h"
 #include "memory/pool_table.h"
 
 namespace lagscan::block_storage {
@@ -20,6 +21,8 @@ struct counters {
   std::uint64_t pool_returns[pool_table::slot_count];
   std::uint64_t heap_takes;
   std::uint64_t heap_returns;
+  // heap_takes by heap_3 class, so that a test can see the size of a block.
+  std::uint64_t heap_class_takes[heap_3::class_count];
 
   // Blocks taken from either source and not yet returned.
   std::uint64_t blocks_out() const {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
 
 #include "platform/files.h"
 #include "runtime/per_thread.h"
@@ -17,8 +18,10 @@ namespace {
 constinit std::atomic<std::int32_t> serial_counter{0};
 constexpr std::int32_t last_serial = 0x7FFFFFF5;
 
-// read_numbers' buffer: small enough to stay in a core's second-level cache.
-constexpr std::int32_t read_buffer_bytes = 256 * 1024;
+// read_numbers' buffer: one 256 KiB block of heap_3, which holds a piece of
+// the file and its terminator. One byte more would take the next class, a
+// block twice the size.
+constexpr std::int32_t read_block_bytes = 256 * 1024;
 
 // Room kept after the file's bytes when it is loaded.
 constexpr std::int64_t load_slack = 1001;
@@ -299,6 +302,40 @@ class pair_reader {
   const std::uint8_t space_bound = static_cast<std::uint8_t>(spaces.end_of_members());
 };
 
+// An error raised while values were taken from a piece, held back until the
+// rest of the file has been cleaned: a whole load finds an unclosed comment
+// before it takes a single token, so that error must win over any that
+// taking tokens raises (a thread without scratch, exhausted storage). An
+// error object belongs to whoever catches it, so one that is dropped for
+// the unclosed comment is released here.
+class held_error {
+ public:
+  held_error() = default;
+  held_error(const held_error&) = delete;
+  held_error& operator=(const held_error&) = delete;
+  ~held_error() {
+    if (!error) return;
+    try {
+      std::rethrow_exception(error);
+    } catch (except_3* e) {
+      release_error(e);
+    } catch (...) {
+    }
+  }
+
+  explicit operator bool() const { return static_cast<bool>(error); }
+  // Inside a handler: keeps the error being handled.
+  void hold() { error = std::current_exception(); }
+  [[noreturn]] void raise() {
+    std::exception_ptr e = error;
+    error = nullptr;
+    std::rethrow_exception(e);
+  }
+
+ private:
+  std::exception_ptr error;
+};
+
 // The index after the last line end of the n bytes at p; 0 when there is none.
 std::int32_t after_last_line_end(const char* p, std::int32_t n) {
   while (n > 0 && p[n - 1] != '\n') --n;
@@ -307,7 +344,7 @@ std::int32_t after_last_line_end(const char* p, std::int32_t n) {
 
 }  // namespace
 
-void read_numbers(real_array& values, const char* path) { read_numbers(values, path, read_buffer_bytes); }
+void read_numbers(real_array& values, const char* path) { read_numbers(values, path, read_block_bytes - 1); }
 
 // The file passes through one buffer a piece at a time instead of being
 // loaded whole: the pieces stay in the processor's caches between the read
@@ -323,22 +360,23 @@ void read_numbers(real_array& values, const char* path, std::int32_t buffer_byte
   piece.reserve((size < buffer_bytes ? size : buffer_bytes) + 1, false);
   pair_reader reader(values);
   std::int64_t unread = size;  // a file that grew since its size was asked is read only that far
-  std::int32_t held = 0;       // bytes of a line that the last read left unfinished
+  std::int32_t kept = 0;       // bytes of a line that the last read left unfinished
   std::int32_t depth = 0;      // block comments still open where the last piece ended
+  held_error held;             // from taking tokens; the pieces after it are only cleaned
   for (;;) {
     // A line longer than the buffer (a file of one line, or with CR line
     // ends only): the rest of the file is taken at once, as a whole load
     // would, which keeps the memory within that of a whole load.
-    if (held == piece.capacity - 1) piece.reserve(size + 1, true);
-    std::int64_t room = piece.capacity - 1 - held;
+    if (kept == piece.capacity - 1) piece.reserve(size + 1, true);
+    std::int64_t room = piece.capacity - 1 - kept;
     auto wanted = static_cast<std::size_t>(room < unread ? room : unread);
-    std::size_t got = wanted > 0 ? std::fread(piece.buffer + held, 1, wanted, in.handle) : 0;
+    std::size_t got = wanted > 0 ? std::fread(piece.buffer + kept, 1, wanted, in.handle) : 0;
     unread -= static_cast<std::int64_t>(got);
     const bool at_end = got < wanted || unread == 0;  // a failed read ends the text, as for a whole load
-    const std::int32_t filled = held + static_cast<std::int32_t>(got);
+    const std::int32_t filled = kept + static_cast<std::int32_t>(got);
     const std::int32_t piece_end = at_end ? filled : after_last_line_end(piece.buffer, filled);
     if (piece_end == 0 && !at_end) {
-      held = filled;
+      kept = filled;
       continue;
     }
     char* text = piece.buffer;
@@ -346,12 +384,19 @@ void read_numbers(real_array& values, const char* path, std::int32_t buffer_byte
     text[piece_end] = '\0';
     std::int32_t first_mark = clean_bytes(text, piece_end, '\r');
     if (first_mark >= 0 || depth > 0) depth = blank_comments_in(text, first_mark, piece_end, depth, at_end);
-    reader.read(text, text + piece_end);
+    if (!held) {
+      try {
+        reader.read(text, text + piece_end);
+      } catch (...) {
+        held.hold();
+      }
+    }
     if (at_end) break;
     text[piece_end] = next;
-    held = filled - piece_end;
-    std::memmove(text, text + piece_end, static_cast<std::size_t>(held));
+    kept = filled - piece_end;
+    std::memmove(text, text + piece_end, static_cast<std::size_t>(kept));
   }
+  if (held) held.raise();
   reader.finish();
 }
 

@@ -103,10 +103,15 @@ class file_in final : public file_base, public sstring_in {
 void remove_comments(text_buffer& t);
 
 // Appends the y value of every x y pair of the file at path, reading the
-// file through a buffer of buffer_bytes (tests use small ones, so that the
-// buffer's ends fall everywhere). Raises as file_in does with load_all and
-// strip_comments; values read before an unclosed comment is found may
-// already have been appended.
+// file a piece of up to buffer_bytes at a time into one block that also
+// holds the piece's terminator; the block is buffer_bytes + 1 bytes as
+// block_storage rounds it, all of which is used (tests use small ones, so
+// that the buffer's ends fall everywhere). The first form takes a block of
+// 256 KiB. Raises what a whole load followed by reading its tokens would:
+// as file_in does with load_all and strip_comments, and an error of taking
+// the values (such as " No per-thread scratch") only when the file holds no
+// unclosed comment. Values read before an error is found may already have
+// been appended.
 void read_numbers(real_array& values, const char* path);
 void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes);
 

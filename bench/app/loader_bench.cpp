@@ -1,5 +1,5 @@
 // The loader on data files of 10^6 pairs written with "%.17g": the whole of
-// read_numbers, the load with its cleaning and comment removal alone, and
+// read_numbers (also through buffers of other sizes), the load with its cleaning and comment removal alone, and
 // the comment removal alone on a text that has comments.
 #include <benchmark/benchmark.h>
 
@@ -84,6 +84,23 @@ void read_numbers_of(benchmark::State& state, bool crlf, bool comments) {
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
+// read_numbers through a buffer block of state.range(0) bytes, its
+// terminator included, on the file with LF ends (range(1) 0) or with CR LF
+// ends and comments (1): the block size is a choice between the caches and
+// the number of reads.
+void read_numbers_through_block(benchmark::State& state) {
+  const bool crlf_comments = state.range(1) != 0;
+  std::int64_t bytes = 0;
+  const std::string& path = files().path(crlf_comments, crlf_comments, bytes);
+  const auto buffer = static_cast<std::int32_t>(state.range(0) - 1);
+  for (auto _ : state) {
+    real_array values;
+    read_numbers(values, path.c_str(), buffer);
+    benchmark::DoNotOptimize(values.buffer);
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
 void load_of(benchmark::State& state, bool crlf, bool comments) {
   std::int64_t bytes = 0;
   const std::string& path = files().path(crlf, comments, bytes);
@@ -110,6 +127,10 @@ void remove_comments_of(benchmark::State& state) {
 
 BENCHMARK_CAPTURE(read_numbers_of, lf, false, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(read_numbers_of, crlf_comments, true, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(read_numbers_through_block)
+    ->ArgsProduct({{256 << 10, 512 << 10}, {0, 1}})
+    ->ArgNames({"block", "crlf_comments"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(load_of, lf, false, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(load_of, crlf_comments, true, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(remove_comments_of)->Unit(benchmark::kMillisecond);

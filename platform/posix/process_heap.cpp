@@ -1,6 +1,5 @@
 #include "platform/process_heap.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/sysinfo.h>
@@ -9,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/heap_instruments.h"
+#include "platform/posix/control_groups.h"
 #include "platform/posix/large_blocks.h"
 
 namespace lagscan::platform {
@@ -35,28 +35,8 @@ std::uint64_t* header_of(const void* p) {
 
 constinit const char the_heap = 0;
 
-#ifdef __linux__
-// A limit in bytes from a control group file (decimal digits), or 0 when
-// there is none: no file, "max", or anything unreadable. Plain system calls,
-// since this runs inside the allocator.
-std::uint64_t control_group_limit(const char* path) noexcept {
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  char text[32];
-  ssize_t n = ::read(fd, text, sizeof text);
-  ::close(fd);
-  std::uint64_t limit = 0;
-  ssize_t i = 0;
-  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (limit > UINT64_MAX / 16) return 0;  // beyond any machine: no limit
-    limit = limit * 10 + static_cast<std::uint64_t>(text[i] - '0');
-  }
-  return i > 0 ? limit : 0;
-}
-#endif
-
 // The most memory this machine can give one process: physical memory and
-// swap, or the control group's memory limit and swap where that is less.
+// swap, or the control groups' memory limit and swap where that is less.
 // Where the system overcommits, a block beyond it would be granted and
 // filling it would bring the out-of-memory killer instead of an error, so
 // such requests are refused as exhaustion. It is an upper bound: what other
@@ -69,8 +49,7 @@ std::uint64_t machine_memory() noexcept {
   std::uint64_t unit = info.mem_unit;
   std::uint64_t swap = std::uint64_t{info.totalswap} * unit;
   std::uint64_t total = std::uint64_t{info.totalram} * unit + swap;
-  std::uint64_t group = control_group_limit("/sys/fs/cgroup/memory.max");  // version 2
-  if (group == 0) group = control_group_limit("/sys/fs/cgroup/memory/memory.limit_in_bytes");  // version 1
+  std::uint64_t group = control_groups::own_memory_limit();
   if (group != 0 && group < total - swap) total = group + swap;
   return total;
 #else

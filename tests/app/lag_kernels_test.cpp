@@ -268,10 +268,19 @@ TEST_P(fast_path, self_sums_match_the_reference_within_and_past_the_lags_kept) {
 INSTANTIATE_TEST_SUITE_P(paths, fast_path, ::testing::Values(lag_path::sse2, lag_path::avx2, lag_path::avx512),
                          [](const auto& row) { return std::string(lag_path_name(row.param)); });
 
-TEST(lag_path, the_chosen_path_runs_on_this_cpu) {
-  EXPECT_TRUE(lag_path_available(chosen_lag_path())) << lag_path_name(chosen_lag_path());
-  EXPECT_TRUE(lag_path_available(lag_path::reference));
-  EXPECT_TRUE(lag_path_available(lag_path::sse2)) << "the x86-64 baseline";
+// The widest vectors this CPU runs are taken, and never a path it lacks;
+// a build for comparisons takes the reference order.
+TEST(lag_path, the_chosen_path_is_the_widest_this_cpu_runs) {
+  lag_path chosen = chosen_lag_path();
+  EXPECT_TRUE(lag_path_available(chosen)) << lag_path_name(chosen);
+#if defined(LAGSCAN_REFERENCE_PATHS)
+  EXPECT_EQ(chosen, lag_path::reference) << lag_path_name(chosen);
+#else
+  lag_path widest = lag_path_available(lag_path::avx512) ? lag_path::avx512
+                    : lag_path_available(lag_path::avx2) ? lag_path::avx2
+                                                         : lag_path::sse2;
+  EXPECT_EQ(chosen, widest) << lag_path_name(chosen) << " instead of " << lag_path_name(widest);
+#endif
 }
 
 // Skipped lags must add nothing: the total is built from +0.0 and can never

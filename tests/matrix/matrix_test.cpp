@@ -439,7 +439,24 @@ INSTANTIATE_TEST_SUITE_P(
         failure_row{"rows_with_heatmap", {"--rows", "1/2", "--heatmap", "m.svg", "3", "up.xy"}, 2,
                     "lagscan-matrix: --heatmap draws the whole table; it does not go with --rows\n"},
         failure_row{"heatmap_with_against", {"--heatmap", "m.svg", "--against", "up.xy", "3", "up.xy"}, 2,
-                    "lagscan-matrix: --heatmap draws all pairs; it does not go with --against\n"}),
+                    "lagscan-matrix: --heatmap draws all pairs; it does not go with --against\n"},
+        failure_row{"clusters_with_against", {"--clusters", "2", "--against", "up.xy", "3", "down.xy"}, 2,
+                    "lagscan-matrix: --clusters clusters all pairs; it does not go with --against\n"},
+        failure_row{"tree_with_rows", {"--tree-out", "t.txt", "--rows", "1/2", "3", "up.xy", "down.xy"}, 2,
+                    "lagscan-matrix: --tree-out needs the whole table; it does not go with --rows\n"},
+        failure_row{"clusters_and_cluster_at", {"--clusters", "2", "--cluster-at", "0.5", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --clusters and --cluster-at cut the tree in two ways: give one\n"},
+        failure_row{"clusters_out_without_a_cut", {"--clusters-out", "g.tsv", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --clusters-out writes groups: give --clusters K or --cluster-at T\n"},
+        failure_row{"cluster_at_past_one", {"--cluster-at", "1.5", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --cluster-at: give a similarity from -1 to 1\n"},
+        failure_row{"cluster_at_not_a_number", {"--cluster-at", "nan", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --cluster-at: give a similarity from -1 to 1\n"},
+        failure_row{"more_groups_than_files", {"--clusters", "3", "3", "up.xy", "down.xy"}, 2,
+                    "lagscan-matrix: --clusters 3: there are only 2 files\n"},
+        failure_row{"clusters_zero", {"--clusters", "0", "3", "up.xy"}, 2,
+                    "lagscan-matrix: --clusters: Value 0 not in range 1 to 1073741824\n"
+                    "Run with --help for more information.\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(matrix_output, read_only_file_is_refused_as_lagscan_refuses_it) {

@@ -177,9 +177,11 @@ TEST_F(tiled_run, bad_tiles_are_usage_errors) {
       {{"--tile", "0/3", "-o", "p"}, "--tile 0/3: give T/K, tile T of the K (K + 1) / 2 tiles of K blocks"},
       {{"--tile", "2"}, "--tile 2: give T/K, tile T of the K (K + 1) / 2 tiles of K blocks"},
       {{"--tile", "1/2"}, "--tile writes a part for merge: give -o PART"},
-      {{"--tile", "1/2", "-o", "p", "--rows", "1/2"}, "--tile goes with none of --against, --rows, --heatmap and --keep-going"},
-      {{"--tile", "1/2", "-o", "p", "--keep-going"}, "--tile goes with none of --against, --rows, --heatmap and --keep-going"},
+      {{"--tile", "1/2", "-o", "p", "--rows", "1/2"}, "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"},
+      {{"--tile", "1/2", "-o", "p", "--keep-going"}, "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"},
       {{"--tile", "1/2", "-o", "p", "--digits", "3"}, "--tile writes a part; merge writes the long form, with --digits"},
+      {{"--tile", "1/2", "-o", "p", "--clusters", "2"},
+       "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"},
   };
   for (const usage& c : usages) {
     process_result r = matrix(with(with(c.args, {"3"}), files));
@@ -230,7 +232,7 @@ TEST_F(tiled_run, a_packed_set_stands_for_its_files) {
   const std::vector<std::string> mixed = with(std::vector<std::string>(files.begin(), files.begin() + 5), {"set.npy"});
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"9"}, {"--fast", "--format", "long", "--digits", "17", "9"}, {"--top", "3", "9"},
-        {"--against", files[0], "--fast", "9"}}) {
+        {"--against", files[0], "--fast", "9"}, {"--center", "--format", "long", "9"}}) {
     process_result text = matrix(with(options, files));
     process_result from_set = matrix(with(options, mixed));
     EXPECT_EQ(from_set.status, 0) << from_set.err;

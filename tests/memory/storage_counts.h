@@ -21,6 +21,18 @@ class storage_counts {
     const block_storage::counters& now = block_storage::thread_counters();
     return listed(now.pool_takes, start_.pool_takes, now.heap_takes - start_.heap_takes);
   }
+  // The sizes of the heap_3 blocks taken since the start, ascending, one
+  // entry per block.
+  std::vector<std::uint64_t> heap_block_sizes() const {
+    const block_storage::counters& now = block_storage::thread_counters();
+    std::vector<std::uint64_t> sizes;
+    for (std::int32_t c = 0; c < heap_3::class_count; ++c) {
+      for (std::uint64_t k = start_.heap_class_takes[c]; k < now.heap_class_takes[c]; ++k) {
+        sizes.push_back(heap_3::class_size(c));
+      }
+    }
+    return sizes;
+  }
   std::vector<int> returns() const {
     const block_storage::counters& now = block_storage::thread_counters();
     return listed(now.pool_returns, start_.pool_returns, now.heap_returns - start_.heap_returns);

@@ -55,7 +55,7 @@ case $kind in
     usr=$scratch/root/usr
     examples=$usr/share/doc/lagscan/examples
     [ -f "$usr/share/doc/lagscan/README.md" ] || fail "no README in share/doc/lagscan"
-    [ -f "$usr/share/doc/lagscan/copyright" ] || fail "no copyright file"
+    grep -q "^License: Expat" "$usr/share/doc/lagscan/copyright" || fail "no copyright file naming the MIT (Expat) licence"
     expect_lagscan "$usr/bin/lagscan" "$examples/rising.xy" "$examples/falling.xy" 3
     expect_matrix "$usr/bin/lagscan-matrix" 3 "$examples/rising.xy" "$examples/falling.xy"
     "$usr/bin/lagscan-matrix" --version | grep -q "$(dpkg-deb -f "$deb" Version)" ||
@@ -83,7 +83,7 @@ case $kind in
     mkdir unpacked
     (cd unpacked && cmake -E tar xf "$zip")
     top=$(ls -d unpacked/*/)
-    for file in bin/lagscan.exe bin/lagscan-matrix.exe README.md examples/rising.xy; do
+    for file in bin/lagscan.exe bin/lagscan-matrix.exe README.md LICENSE examples/rising.xy; do
       [ -f "$top/$file" ] || fail "the .zip holds no $file"
     done
     cd "$top"

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "memory/storage_counts.h"
+#include "runtime/per_thread.h"
 #include "streams/except_3.h"
 #include "streams/file_in.h"
 #include "support/temp_dir.h"
@@ -85,6 +88,117 @@ TEST(read_numbers, missing_file_raises_cannot_open_with_its_path) {
     release_error(e);
   }
   EXPECT_EQ(values.count, 0);
+}
+
+// A file of exactly n bytes (n >= 4): the pair "1 2" and then line
+// comments, so that reading it takes no heap block but its buffer.
+std::string pair_and_remarks(std::size_t n) {
+  std::string text = "1 2\n";
+  const std::string remark = "' a remark that fills the file a line at a time, as notes do ......\n";
+  while (text.size() + remark.size() <= n) text += remark;
+  if (text.size() < n) text += "'" + std::string(n - text.size() - 2, '.') + "\n";
+  text.resize(n, '\n');
+  return text;
+}
+
+struct block_case {
+  const char* name;
+  std::size_t file_bytes;
+  std::uint64_t block_bytes;
+};
+
+void PrintTo(const block_case& c, std::ostream* os) { *os << c.name; }
+
+class read_buffer : public ::testing::TestWithParam<block_case> {};
+
+// The buffer holds a piece and its terminator in one block of 256 KiB, a
+// size of heap_3 (one byte more would take a block of twice the size); a
+// smaller file takes a block for itself and its terminator.
+TEST_P(read_buffer, is_one_block_of_256_kib_at_most) {
+  temp_dir dir;
+  std::string path = dir.write("remarks.xy", pair_and_remarks(GetParam().file_bytes));
+  real_array values;
+  testing::storage_counts counts;
+  read_numbers(values, path.c_str());
+  EXPECT_EQ(counts.heap_block_sizes(), std::vector<std::uint64_t>{GetParam().block_bytes});
+  ASSERT_EQ(values.count, 1);
+  EXPECT_EQ(values[0], 2.0);
+}
+
+constexpr std::size_t kib = 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    files, read_buffer,
+    ::testing::Values(block_case{"smaller_than_the_buffer", 1000, 1 * kib},
+                      block_case{"one_byte_short_of_the_buffer", 256 * kib - 1, 256 * kib},
+                      block_case{"as_long_as_the_buffer", 256 * kib, 256 * kib},
+                      block_case{"several_buffers_long", 3 * 256 * kib + 100, 256 * kib}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// With the calling thread's token buffer missing (as when start-up could
+// not make it), a file read in pieces must give the message of a whole load:
+// that cleans the whole text first, so an unclosed comment anywhere wins
+// over the missing scratch, which only taking a token finds.
+class without_token_scratch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    threads = token_buffers().count;
+    release_token_buffers();
+  }
+  void TearDown() override { make_token_buffers(threads); }
+
+  std::int32_t threads = 0;
+};
+
+struct scratch_case {
+  const char* name;
+  std::string bytes;
+  const char* message;  // "" for none
+};
+
+// Many short lines, so that the file is several default buffers long.
+std::string pairs(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) text += std::to_string(i) + " " + std::to_string(i % 7) + ".5\n";
+  return text;
+}
+
+TEST_F(without_token_scratch, read_numbers_raises_what_a_whole_load_raises) {
+  const std::string many = pairs(100000);  // about 1 MiB
+  const scratch_case cases[] = {
+      {"unclosed_after_the_first_piece", many + "/* never closed\n" + pairs(10), " Unclosed comment block"},
+      {"unclosed_in_the_last_bytes", many + "/* never closed", " Unclosed comment block"},
+      {"unclosed_inside_a_closed_one", "/* /*\n*/\n" + many, " Unclosed comment block"},
+      {"unclosed_before_any_token", "/*\n" + many, " Unclosed comment block"},
+      {"closed_comments_only", "' 1 2\n/* 3\n4 */\n", ""},
+      {"tokens_and_closed_comments", many + "/* 1\n2 */ ' 3\n", " No per-thread scratch"},
+      {"one_x_without_its_y", "/* a */ 1\n", " No per-thread scratch"},
+  };
+  temp_dir dir;
+  for (const scratch_case& c : cases) {
+    std::string path = dir.write("data.xy", c.bytes);
+    for (std::int32_t buffer : {0, 5, 64, 4096}) {
+      std::uint64_t blocks_before = block_storage::thread_counters().blocks_out();
+      std::string message;
+      {
+        real_array values;
+        try {
+          if (buffer == 0) {
+            read_numbers(values, path.c_str());
+          } else {
+            read_numbers(values, path.c_str(), buffer);
+          }
+        } catch (except_3* e) {
+          message = e->text.c_str();
+          release_error(e);
+        }
+        EXPECT_EQ(values.count, 0) << c.name << ", buffer " << buffer;
+      }
+      EXPECT_EQ(message, c.message) << c.name << ", buffer " << buffer << " (0: the default)";
+      // An error dropped for the unclosed comment is released too.
+      EXPECT_EQ(block_storage::thread_counters().blocks_out(), blocks_before) << c.name << ", buffer " << buffer;
+    }
+  }
 }
 
 TEST(file_in, open_alone_leaves_the_file_open_and_unread) {

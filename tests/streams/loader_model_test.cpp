@@ -129,6 +129,45 @@ std::string random_file(std::mt19937_64& rng) {
   return text;
 }
 
+// Files of short lines (at most twelve bytes with their line end), so that
+// a buffer of a dozen bytes or more holds whole lines and read_numbers
+// carries its state from piece to piece: the depth of block comments that
+// span many lines and nest, pairs split between lines (lines hold zero to
+// three tokens), ' comments that hide an opening, and CR LF, LF or mixed
+// line ends. One file in ten leaves a comment open at its end.
+std::string short_line_file(std::mt19937_64& rng, std::size_t bytes) {
+  static const char* const tokens[] = {"1", "-2", "3.5", "7e1", "x", ".5", "+8", "0x1", "9,"};
+  const int line_ends = static_cast<int>(rng() % 3);  // LF, CR LF, either at random
+  std::string text;
+  int depth = 0;
+  while (text.size() < bytes) {
+    std::string line;
+    bool line_comment = false;
+    for (auto atoms = rng() % 4; atoms > 0 && line.size() < 7; --atoms) {
+      if (!line.empty()) line += ' ';
+      std::uint64_t pick = rng() % 16;
+      if (pick < 2) {
+        line += "/*";
+        if (!line_comment) ++depth;
+      } else if (pick < 4 || (pick < 6 && depth > 2)) {
+        line += "*/";  // outside a comment, an ordinary token
+        if (!line_comment && depth > 0) --depth;
+      } else if (pick == 6) {
+        line += "'";
+        line_comment = line_comment || depth == 0;
+      } else {
+        line += tokens[rng() % (sizeof tokens / sizeof tokens[0])];
+      }
+    }
+    bool crlf = line_ends == 1 || (line_ends == 2 && rng() % 2 == 0);
+    text += line + (crlf ? "\r\n" : "\n");
+  }
+  if (rng() % 10 != 0) {
+    for (; depth > 0; --depth) text += "*/\n";
+  }
+  return text;
+}
+
 // --- the comparison ----------------------------------------------------------
 
 ::testing::AssertionResult same_values(const std::vector<double>& expected, const real_array& got) {
@@ -205,6 +244,62 @@ TEST(loader, reads_the_same_values_through_buffers_of_any_size) {
         ASSERT_FALSE(closed) << "case " << c << " raised" << message << ", buffer " << size;
         ASSERT_EQ(message, " Unclosed comment block") << "case " << c << ", buffer " << size;
       }
+    }
+  }
+}
+
+// read_numbers on a file against the model: the same values, or the error
+// of an unclosed comment exactly where the model finds one.
+void expect_model_values(const std::string& path, const std::string& bytes, std::int32_t buffer, const std::string& label) {
+  std::string text = bytes;
+  model_clean(text, false);
+  bool closed = model_remove_comments(text);
+  real_array values;
+  try {
+    if (buffer == 0) {
+      read_numbers(values, path.c_str());
+    } else {
+      read_numbers(values, path.c_str(), buffer);
+    }
+    EXPECT_TRUE(closed) << label << ": an unclosed comment read without error";
+    if (closed) {
+      EXPECT_TRUE(same_values(model_read_numbers(text), values)) << label;
+    }
+  } catch (except_3* e) {
+    std::string message = e->text.c_str();
+    release_error(e);
+    EXPECT_FALSE(closed) << label << " raised" << message;
+    EXPECT_EQ(message, " Unclosed comment block") << label;
+  }
+}
+
+// Buffers that hold several short lines: each piece ends at a line end, and
+// comment depth and x/y pairing go on in the next piece.
+TEST(loader, carries_comment_depth_and_pairing_across_pieces_of_short_lines) {
+  lagscan::testing::temp_dir dir;
+  std::mt19937_64 rng(41);
+  const std::int32_t buffer_sizes[] = {12, 13, 16, 17, 31, 64, 100, 1000};
+  for (int c = 0; c < cases / 5; ++c) {
+    std::string bytes = short_line_file(rng, 20 + rng() % 3000);
+    std::string path = dir.write("short.xy", bytes);
+    for (std::int32_t size : buffer_sizes) {
+      expect_model_values(path, bytes, size, "case " + std::to_string(c) + ", buffer " + std::to_string(size));
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+// Files several default buffers long, read with the default buffer and with
+// a small one.
+TEST(loader, reads_files_several_buffers_long_as_the_model_does) {
+  lagscan::testing::temp_dir dir;
+  for (std::uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+    std::mt19937_64 rng(seed);
+    std::string bytes = short_line_file(rng, (600 + rng() % 600) * 1024);
+    std::string path = dir.write("long.xy", bytes);
+    for (std::int32_t size : {0, 4096}) {
+      expect_model_values(path, bytes, size,
+                          "seed " + std::to_string(seed) + ", buffer " + (size == 0 ? "default" : std::to_string(size)));
     }
   }
 }
