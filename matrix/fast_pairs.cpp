@@ -3,8 +3,10 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "app/lag_correlation.h"
 #include "matrix/progress.h"
@@ -209,8 +211,70 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
   return values;
 }
 
-std::vector<double> against_fast(const real_array& window, const real_array& reference,
-                                 const std::vector<const real_array*>& sets, int threads, bool shown) {
+std::vector<char> outside_fast_domain(const real_array& window, const std::vector<const real_array*>& sets,
+                                      int threads) {
+  const std::int64_t h = half_width(window);
+  std::vector<char> outside(sets.size());
+  const auto count = static_cast<std::int64_t>(sets.size());
+#pragma omp parallel num_threads(threads)
+  {
+    std::vector<double> magnitudes;
+    std::vector<double> sums;
+#pragma omp for schedule(dynamic, 1)
+    for (std::int64_t k = 0; k < count; ++k) {
+      const real_array& x = *sets[static_cast<std::size_t>(k)];
+      const auto n = static_cast<std::size_t>(x.count);
+      magnitudes.resize(n);
+      for (std::size_t i = 0; i < n; ++i) magnitudes[i] = std::fabs(x.buffer[i]);
+      sums.resize(window_sum_length(x.count, h));
+      window_sums(magnitudes.data(), x.count, h, sums.data());
+      // A nan (from a nan value) fails the test as an inf does.
+      outside[static_cast<std::size_t>(k)] = !std::isfinite(accurate_dot(sums.data(), sums.data(), sums.size()));
+    }
+  }
+  return outside;
+}
+
+void exact_pairs_outside_domain(const real_array& window, const std::vector<const real_array*>& sets,
+                                const std::vector<char>& outside, row_range rows, std::vector<double>& values,
+                                int threads) {
+  const std::size_t n = sets.size();
+  // Each pair (a < b) with a set outside and a row in the block, once.
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  std::vector<char> needed(n);
+  for (std::size_t f = 0; f < n; ++f) {
+    if (!outside[f]) continue;
+    for (std::size_t g = 0; g < n; ++g) {
+      if (g == f || (outside[g] && g < f) || !(rows.holds(f) || rows.holds(g))) continue;
+      pairs.emplace_back(std::min(f, g), std::max(f, g));
+      needed[f] = needed[g] = 1;
+    }
+    if (rows.holds(f)) needed[f] = 1;
+  }
+  std::vector<double> own(n);
+  const auto count = static_cast<std::int64_t>(n);
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t k = 0; k < count; ++k) {
+    const auto i = static_cast<std::size_t>(k);
+    if (needed[i]) own[i] = lag_product_sum(window, *sets[i], *sets[i]);
+  }
+  for (std::size_t f = rows.first; f < rows.end; ++f) {
+    if (outside[f]) values[(f - rows.first) * n + f] = normalised_correlation(own[f], own[f], own[f]);
+  }
+  const auto pair_count = static_cast<std::int64_t>(pairs.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t k = 0; k < pair_count; ++k) {
+    const auto [a, b] = pairs[static_cast<std::size_t>(k)];
+    const double value = normalised_correlation(lag_product_sum(window, *sets[a], *sets[b]), own[a], own[b]);
+    if (rows.holds(a)) values[(a - rows.first) * n + b] = value;
+    if (rows.holds(b)) values[(b - rows.first) * n + a] = value;
+  }
+}
+
+std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
+                                 const std::vector<const real_array*>& sets, const std::vector<char>& outside,
+                                 int threads, bool shown) {
+  if (reference_outside) return against(window, reference, sets, threads, shown);
   const std::int64_t h = half_width(window);
   const std::size_t length = window_sum_length(reference.count, h);
   std::vector<double> reference_sums(length);
@@ -235,6 +299,15 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
     }
   }
   meter.finish();
+  std::vector<const real_array*> exact_sets;
+  for (std::size_t j = 0; j < sets.size(); ++j) {
+    if (outside[j]) exact_sets.push_back(sets[j]);
+  }
+  if (exact_sets.empty()) return values;
+  const std::vector<double> exact = against(window, reference, exact_sets, threads, false);
+  for (std::size_t j = 0, k = 0; j < sets.size(); ++j) {
+    if (outside[j]) values[j] = exact[k++];
+  }
   return values;
 }
 

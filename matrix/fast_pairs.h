@@ -2,6 +2,14 @@
 // O(n + h) per file and one inner product per pair, instead of O(n * s) per
 // pair. The values agree with lagscan's to rounding (within 1e-12; the
 // tests measure it), not to the bit.
+//
+// The domain of that bound: files X whose lag sum of absolute values
+// C(W; |X|, |X|) is finite. It bounds every sum that either mode forms with
+// X, alone or with another such file (|C(X, Y)| <= C(|X|, |Y|) <=
+// sqrt(C(|X|, |X|) C(|Y|, |Y|))), so inside it no sum overflows. Outside it
+// (values of about 1e150 and more, or an inf or a nan among them) the two
+// ways of adding part completely: the pairs with such a file are formed by
+// the exact path in --fast too, so that they print what lagscan prints.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +57,24 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
 // several runs join to the whole table.
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown);
 
-// The values of against(), through window sums.
-std::vector<double> against_fast(const real_array& window, const real_array& reference,
-                                 const std::vector<const real_array*>& sets, int threads, bool shown);
+// Whether each set lies outside the domain above (1) or inside it (0).
+// O(n + h) a set.
+std::vector<char> outside_fast_domain(const real_array& window, const std::vector<const real_array*>& sets,
+                                      int threads);
+
+// Forms anew by the exact path (all_pairs) the values that all_pairs_fast
+// gave for the pairs with a set outside the domain, and for those sets'
+// diagonal entries. The sets must still hold their values. The other values
+// are left as they are, so the finite files' bits never depend on it.
+void exact_pairs_outside_domain(const real_array& window, const std::vector<const real_array*>& sets,
+                                const std::vector<char>& outside, row_range rows, std::vector<double>& values,
+                                int threads);
+
+// The values of against(), through window sums; the pairs with a set
+// outside the domain (all, when the reference is) by the exact path.
+std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
+                                 const std::vector<const real_array*>& sets, const std::vector<char>& outside,
+                                 int threads, bool shown);
 
 // Whether --fast goes through the BLAS in this build.
 bool fast_uses_blas();

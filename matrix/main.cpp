@@ -11,6 +11,7 @@
 #include <omp.h>
 
 #include <CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "matrix/input_error.h"
 #include "matrix/merge.h"
 #include "matrix/packed_set.h"
+#include "matrix/output_file.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
 #include "matrix/table.h"
@@ -162,44 +165,35 @@ std::vector<std::size_t> files_taking_part(const std::vector<data_file>& files, 
   return kept;
 }
 
-// An output file, opened before the work so that a bad path fails at once,
-// and removed again when the run fails.
-class output_file {
- public:
-  explicit output_file(const std::string& path) : path_(path) {
-    if (path_.empty()) {
-      file_ = stdout;
-      return;
-    }
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) throw failure{status_failure, "cannot write " + path_};
-  }
-  ~output_file() {
-    if (file_ == nullptr || file_ == stdout) return;
-    std::fclose(file_);
-    if (!done_) std::remove(path_.c_str());
-  }
-  output_file(const output_file&) = delete;
-  output_file& operator=(const output_file&) = delete;
-
-  std::FILE* get() const { return file_; }
-  // Ends the writing; a write that failed on the way fails the run.
-  void finish() {
-    bool failed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
-    if (file_ != stdout) {
-      failed = std::fclose(file_) != 0 || failed;
-      file_ = nullptr;
-      if (failed) std::remove(path_.c_str());
-    }
-    if (failed) throw failure{status_failure, "cannot write " + (path_.empty() ? "standard output" : path_)};
-    done_ = true;
-  }
-
- private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  bool done_ = false;
+// Which files lie outside --fast's domain (fast_pairs.h): the reference's
+// flag apart, then one for each file taking part.
+struct outside_domain {
+  bool reference = false;
+  std::vector<char> sets;
 };
+
+// Their sums overflow, so their values mean nothing in either mode: each
+// is named once on standard error.
+outside_domain files_outside_domain(const real_array& window, const std::vector<data_file>& files,
+                                    const std::vector<std::size_t>& kept, bool against, int threads) {
+  std::vector<std::size_t> checked = kept;
+  if (against) checked.insert(checked.begin(), 0);
+  std::vector<const real_array*> sets;
+  for (std::size_t i : checked) sets.push_back(&files[i].values);
+  std::vector<char> outside = outside_fast_domain(window, sets, threads);
+  std::set<std::string> named;
+  for (std::size_t k = 0; k < checked.size(); ++k) {
+    const std::string& name = files[checked[k]].name;
+    if (outside[k] && named.insert(name).second) {
+      say("warning: " + name + ": its values are too large for the lag sums (or hold inf or nan); "
+          "its results carry no meaning");
+    }
+  }
+  outside_domain result;
+  result.reference = against && outside[0];
+  result.sets.assign(outside.begin() + (against ? 1 : 0), outside.end());
+  return result;
+}
 
 // "I/K" (1 <= I <= K, both whole numbers) as block I of K.
 struct row_block_choice {
@@ -300,6 +294,14 @@ int run(const settings& options) {
   }
   const std::size_t first = options.against ? 1 : 0;
   if (names.size() == first) throw failure{status_usage, "no data files given"};
+  std::vector<std::string> inputs = names;
+  if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
+  std::string clash = outputs_among_inputs({{"-o", options.output},
+                                            {"--heatmap", options.heatmap},
+                                            {"--clusters-out", options.clusters_out},
+                                            {"--tree-out", options.tree_out}},
+                                           inputs);
+  if (!clash.empty()) throw failure{status_usage, clash};
   if (options.against && is_packed_set(names[0])) {
     throw failure{status_usage, "--against compares one data file, not a packed set, with each FILE"};
   }
@@ -311,8 +313,9 @@ int run(const settings& options) {
   output_file table_out(tiled || options.pack ? std::string() : options.output);
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
+  // Groups without a file of their own go to standard output.
   std::unique_ptr<output_file> groups_out;
-  if (!options.clusters_out.empty()) groups_out = std::make_unique<output_file>(options.clusters_out);
+  if (grouped) groups_out = std::make_unique<output_file>(options.clusters_out);
   std::unique_ptr<output_file> tree_out;
   if (!options.tree_out.empty()) tree_out = std::make_unique<output_file>(options.tree_out);
 
@@ -359,17 +362,19 @@ int run(const settings& options) {
     write_packed_set(options.output, kept_names, sets);
     return 0;
   }
-  if (tiled) {
-    write_tile(options.output, tile_job{tile, s, options.fast, options.top, threads, shown}, names, files);
-    return 0;
-  }
   real_array window;
   make_window(window, s);
   table_options table{format_of(options.format), options.digits, options.top};
   if (!options.against && options.top > 0) table.format = table_format::long_form;
+  const outside_domain outside = files_outside_domain(window, files, kept, options.against, threads);
+  if (tiled) {
+    write_tile(options.output, tile_job{tile, s, options.fast, options.top, threads, shown, outside.sets}, names, files);
+    return 0;
+  }
   if (options.against) {
-    std::vector<double> values = options.fast ? against_fast(window, files[0].values, sets, threads, shown)
-                                              : against(window, files[0].values, sets, threads, shown);
+    std::vector<double> values =
+        options.fast ? against_fast(window, files[0].values, outside.reference, sets, outside.sets, threads, shown)
+                     : against(window, files[0].values, sets, threads, shown);
     write_against(table_out.get(), names[0], kept_names, values, table);
   } else {
     const row_range rows = row_block(sets.size(), block.block, block.blocks);
@@ -377,12 +382,19 @@ int run(const settings& options) {
     std::vector<double> values;
     if (options.fast) {
       const window_sum_rows sums = make_window_sum_rows(window, sets, threads);
-      for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      const bool all_inside = std::find(outside.sets.begin(), outside.sets.end(), 1) == outside.sets.end();
+      if (all_inside) {
+        for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
+      }
       values = all_pairs_fast(sums, rows, threads, shown);
+      if (!all_inside) exact_pairs_outside_domain(window, sets, outside.sets, rows, values, threads);
     } else {
       values = all_pairs(window, sets, rows, threads, shown);
     }
-    if (table_shown) write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
+    if (table_shown) {
+      write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
+      table_out.finish();  // a table that cannot be written leaves no other output either
+    }
     if (picture_out || grouped || tree_out) {
       cluster_tree tree;
       {
@@ -394,8 +406,8 @@ int run(const settings& options) {
         groups = std::make_unique<grouping>(
             options.clusters > 0 ? cut_into(tree, static_cast<std::size_t>(options.clusters), values)
                                  : cut_at(tree, options.cluster_at, values));
-        write_groups(groups_out ? groups_out->get() : stdout, kept_names, *groups);
-        if (groups_out) groups_out->finish();
+        write_groups(groups_out->get(), kept_names, *groups);
+        groups_out->finish();
       }
       if (tree_out) {
         write_tree(tree_out->get(), tree);
@@ -407,7 +419,9 @@ int run(const settings& options) {
       }
     }
   }
-  table_out.finish();
+  for (output_file* out : {picture_out.get(), tree_out.get(), groups_out.get(), &table_out}) {
+    if (out != nullptr) out->commit();
+  }
   return 0;
 }
 
@@ -441,6 +455,8 @@ int finish(const std::function<int()>& work) {
     if (!f.what.empty()) say(f.what);
     return f.status;
   } catch (const input_error& error) {
+    say(error.what());
+  } catch (const output_error& error) {
     say(error.what());
   } catch (const std::bad_alloc&) {
     say("out of memory");

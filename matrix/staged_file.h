@@ -9,7 +9,6 @@
 
 #include "matrix/input_error.h"
 #include "platform/files.h"
-#include "platform/mapped_file.h"
 
 namespace lagscan::matrix {
 
@@ -22,7 +21,7 @@ class staged_file {
   }
   ~staged_file() {
     if (file_ != nullptr) std::fclose(file_);
-    if (!placed_) std::remove(staged_.c_str());
+    if (!placed_) platform::remove_file(staged_.c_str());
   }
   staged_file(const staged_file&) = delete;
   staged_file& operator=(const staged_file&) = delete;

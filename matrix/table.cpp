@@ -47,10 +47,10 @@ std::string csv_field(const std::string& name) {
   return quoted + '"';
 }
 
-std::vector<std::size_t> best_first(const std::vector<double>& values, long skip) {
+std::vector<std::size_t> best_first(const std::vector<double>& values, std::size_t skip) {
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (static_cast<long>(i) != skip) order.push_back(i);
+    if (i != skip) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&values](std::size_t a, std::size_t b) {
     double x = values[a];
@@ -64,12 +64,12 @@ std::vector<std::size_t> best_first(const std::vector<double>& values, long skip
 void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
                      std::size_t first, std::size_t end, const table_options& options) {
   const std::size_t n = names.size();
-  auto row_of = [&](std::size_t i) { return values.begin() + static_cast<long>((i - first) * n); };
+  auto row_of = [&](std::size_t i) { return values.data() + row_offset(i, first, n); };
   if (options.top > 0) {
     // Each file's nearest others; the row of file i is its values.
     for (std::size_t i = first; i < end; ++i) {
-      std::vector<double> row(row_of(i), row_of(i) + static_cast<long>(n));
-      std::vector<std::size_t> order = best_first(row, static_cast<long>(i));
+      std::vector<double> row(row_of(i), row_of(i) + n);
+      std::vector<std::size_t> order = best_first(row, i);
       if (order.size() > static_cast<std::size_t>(options.top)) order.resize(static_cast<std::size_t>(options.top));
       for (std::size_t j : order) write_pair_line(out, names[i], names[j], row[j], options);
     }
@@ -77,7 +77,7 @@ void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, cons
   }
   if (options.format == table_format::long_form) {
     for (std::size_t i = first; i < end; ++i) {
-      for (std::size_t j = i + 1; j < n; ++j) write_pair_line(out, names[i], names[j], row_of(i)[static_cast<long>(j)], options);
+      for (std::size_t j = i + 1; j < n; ++j) write_pair_line(out, names[i], names[j], row_of(i)[j], options);
     }
     return;
   }
@@ -89,14 +89,14 @@ void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, cons
   }
   for (std::size_t i = first; i < end; ++i) {
     line = field(names[i], options.format);
-    for (std::size_t j = 0; j < n; ++j) line += separator + value_text(row_of(i)[static_cast<long>(j)], options.digits);
+    for (std::size_t j = 0; j < n; ++j) line += separator + value_text(row_of(i)[j], options.digits);
     write_line(out, line);
   }
 }
 
 void write_against(std::FILE* out, const std::string& reference, const std::vector<std::string>& names,
                    const std::vector<double>& values, const table_options& options) {
-  std::vector<std::size_t> order = best_first(values, -1);
+  std::vector<std::size_t> order = best_first(values, skip_none);
   if (options.top > 0 && order.size() > static_cast<std::size_t>(options.top)) {
     order.resize(static_cast<std::size_t>(options.top));
   }

@@ -3,6 +3,7 @@
 // line: file, file, value, separated by tabs).
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,9 +26,17 @@ std::string value_text(double value, int digits);
 // comma, a quote, CR or LF.
 std::string csv_field(const std::string& name);
 
+// The place in a block of rows (rows first, first + 1, ..., n values each)
+// where row `row` begins. A table of 46,341 files or more holds more than
+// 2^31 values, so no offset may pass through a 32-bit type (long is one on
+// Windows).
+inline std::size_t row_offset(std::size_t row, std::size_t first, std::size_t n) { return (row - first) * n; }
+
+inline constexpr std::size_t skip_none = static_cast<std::size_t>(-1);
+
 // The indices of values from best to worst: larger values first, NaN last,
-// equal values in index order. `skip` (if not negative) is left out.
-std::vector<std::size_t> best_first(const std::vector<double>& values, long skip);
+// equal values in index order. `skip` (unless skip_none) is left out.
+std::vector<std::size_t> best_first(const std::vector<double>& values, std::size_t skip);
 
 // All pairs: values holds the rows first .. end - 1 of the square table of
 // names.size() files, row by row. With top, each of those files' `top`

@@ -53,13 +53,51 @@ tile_values exact_tile(const real_array& window, const std::vector<const real_ar
   return tile;
 }
 
+// The pairs of the tile with a file outside --fast's domain, anew by the
+// exact path, as exact_pairs_outside_domain forms them in one run.
+void exact_outside_domain(const real_array& window, const std::vector<const real_array*>& a,
+                          const std::vector<const real_array*>& b, const std::vector<char>& outside_a,
+                          const std::vector<char>& outside_b, tile_values& tile, int threads) {
+  // The own sums of the files with a pair to form again: those outside, and
+  // all of one side when the other holds one outside.
+  auto own = [&](const std::vector<const real_array*>& sets, const std::vector<char>& outside, bool partner_outside) {
+    std::vector<double> sums(sets.size());
+    const auto count = static_cast<std::int64_t>(sets.size());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+    for (std::int64_t k = 0; k < count; ++k) {
+      const auto i = static_cast<std::size_t>(k);
+      if (outside[i] || partner_outside) sums[i] = lag_product_sum(window, *sets[i], *sets[i]);
+    }
+    return sums;
+  };
+  auto any = [](const std::vector<char>& flags) { return std::find(flags.begin(), flags.end(), 1) != flags.end(); };
+  const std::vector<double> own_a = own(a, outside_a, any(outside_b));
+  const std::vector<double> own_b = own(b, outside_b, any(outside_a));
+  const std::size_t width = tile.columns.size();
+  const auto first = static_cast<std::int64_t>(tile.rows.first);
+  const auto end = static_cast<std::int64_t>(tile.rows.end);
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (std::int64_t row = first; row < end; ++row) {
+    const auto x = static_cast<std::size_t>(row);
+    for (std::size_t y = std::max(x + 1, tile.columns.first); y < tile.columns.end; ++y) {
+      const std::size_t i = x - tile.rows.first;
+      const std::size_t j = y - tile.columns.first;
+      if (!outside_a[i] && !outside_b[j]) continue;
+      tile.values[i * width + j] = normalised_correlation(lag_product_sum(window, *a[i], *b[j]), own_a[i], own_b[j]);
+    }
+  }
+}
+
 tile_values fast_tile(const real_array& window, const std::vector<const real_array*>& a,
                       const std::vector<const real_array*>& b, std::size_t files, tile_values tile,
-                      std::vector<data_file>& held, int threads, bool shown) {
+                      std::vector<data_file>& held, const std::vector<char>& outside, int threads, bool shown) {
   const window_sum_rows sums_a = make_window_sum_rows(window, a, threads);
   const bool diagonal = tile.rows.first == tile.columns.first;
   const window_sum_rows sums_b = diagonal ? window_sum_rows{} : make_window_sum_rows(window, b, threads);
-  for (data_file& file : held) file.values.release_storage();  // only the sums are needed now
+  const bool all_inside = std::find(outside.begin(), outside.end(), 1) == outside.end();
+  if (all_inside) {
+    for (data_file& file : held) file.values.release_storage();  // only the sums are needed now
+  }
   const held_sums held_a{&sums_a, tile.rows.first};
   const held_sums held_b{diagonal ? &sums_a : &sums_b, tile.columns.first};
   const std::size_t width = tile.columns.size();
@@ -67,6 +105,11 @@ tile_values fast_tile(const real_array& window, const std::vector<const real_arr
     tile.values[(x - tile.rows.first) * width + y - tile.columns.first] = value;
   };
   grid_pairs(held_a, held_b, files, threads, shown, put, [](std::size_t, std::size_t) { return true; });
+  if (!all_inside) {
+    const std::vector<char> outside_a(outside.begin(), outside.begin() + static_cast<long>(a.size()));
+    const std::vector<char> outside_b = diagonal ? outside_a : std::vector<char>(outside.begin() + static_cast<long>(a.size()), outside.end());
+    exact_outside_domain(window, a, b, outside_a, outside_b, tile, threads);
+  }
   return tile;
 }
 
@@ -176,7 +219,7 @@ tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<dat
   if (diagonal) b = a;
   real_array window;
   make_window(window, job.s);
-  return job.fast ? fast_tile(window, a, b, files, std::move(tile), held, job.threads, job.shown)
+  return job.fast ? fast_tile(window, a, b, files, std::move(tile), held, job.outside, job.threads, job.shown)
                   : exact_tile(window, a, b, std::move(tile), job.threads, job.shown);
 }
 

@@ -103,11 +103,16 @@ struct tile_job {
   int top = 0;
   int threads = 1;
   bool shown = false;  // a progress line
+  // With --fast, 1 for each file of tile_files() outside the domain of the
+  // window sums (outside_fast_domain): its pairs go by the exact path, as in
+  // one run. Empty: none.
+  std::vector<char> outside;
 };
 
 // The values of a tile of a set of `files` files from `held`, the files of
 // tile_files() in that order, all of one count; with --fast their values
-// are let go once their window sums are formed.
+// are let go once their window sums are formed (unless some lie outside
+// the domain).
 tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<data_file>& held);
 
 // Computes the tile of `names` (every file of the run) from `files`, the

@@ -40,4 +40,48 @@ bool current_directory(char* buffer, int size);
 // where such a write only fails.
 void fail_writes_to_closed_pipes() noexcept;
 
+// Creates path for writing (a text stream, as fopen's "w"), only if nothing
+// is there yet; null when something is, or it cannot be made. Two programs
+// that pick the same name can never both get it.
+std::FILE* create_new_file(const char* path);
+
+// Renames from to to (both in one folder), replacing a file already there:
+// on POSIX systems in one step, so that a reader sees the old file or the
+// new one, never neither. A read-only target is not replaced. False when it
+// cannot; then both stay as they were.
+bool replace_file(const char* from, const char* to);
+
+// Deletes the file at path; false when it cannot.
+bool remove_file(const char* path);
+
+// Until forget_on_signal(path), a signal that ends the process (POSIX:
+// SIGINT, SIGTERM, SIGHUP) removes the file at path first, and the process
+// then ends as the signal would have ended it: a run stopped by Ctrl-C
+// leaves no half-written temporary file. At most two paths at a time (false
+// when full). Windows ends a console program at Ctrl-C without a way to
+// remove a file it holds open: there these do nothing.
+bool remove_on_signal(const char* path);
+void forget_on_signal(const char* path);
+
+// Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
+// rather than a plain file or a folder.
+bool is_device_or_pipe(const char* path);
+
+// What makes a file itself, whatever path reaches it (links, "..", another
+// spelling): POSIX: device and inode; Windows: volume serial number and
+// file index.
+struct file_id {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const file_id&) const = default;
+};
+
+// The identity of the file (or folder) at path; false when there is none.
+bool identify_file(const char* path, file_id& id);
+
+// Whether a and b read as one path once made absolute, "." and ".."
+// resolved (POSIX: and the links of the part that exists followed;
+// Windows: ignoring case): for paths where no file is yet.
+bool same_path(const char* a, const char* b);
+
 }  // namespace lagscan::platform

@@ -1,5 +1,5 @@
-// A file mapped read-only into memory, and a file put in another's place in
-// one step. The portable code calls no system's mapping or rename itself.
+// A file mapped read-only into memory. The portable code calls no system's
+// mapping itself.
 //
 // Contract, the same on every system:
 //  - open() maps the whole file read-only and shared, so that the pages are
@@ -34,10 +34,5 @@ class mapped_file {
   std::uint64_t size_ = 0;
   void* handle_ = nullptr;  // Windows: the mapping object
 };
-
-// Puts the file `from` in the place of `to` (which may exist), as one step
-// where the system allows it, so that a reader of `to` sees the old file or
-// the whole new one; false when it fails (`from` is then left as it was).
-bool replace_file(const char* from, const char* to);
 
 }  // namespace lagscan::platform

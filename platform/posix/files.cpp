@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <csignal>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/redirect.h"
 
@@ -32,6 +35,19 @@ bool wants_write(const char* mode) {
 
 bool is_read_only(const struct stat& st) {
   return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The absolute path with "." and ".." resolved, and the links of the part
+// that exists followed.
+std::filesystem::path normal_path(const char* native) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // Absolute first: weakly_canonical leaves a relative path whose first
+  // part does not exist as it was.
+  fs::path path = fs::absolute(native, error);
+  if (error) return fs::path(native).lexically_normal();
+  fs::path resolved = fs::weakly_canonical(path, error);
+  return error ? path.lexically_normal() : resolved;
 }
 
 }  // namespace
@@ -68,5 +84,108 @@ bool current_directory(char* buffer, int size) {
 }
 
 void fail_writes_to_closed_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
+
+std::FILE* create_new_file(const char* path) {
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return nullptr;
+  // O_EXCL makes the check for an existing file and the creation one step.
+  int fd = ::open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "w");
+  if (f == nullptr) {
+    ::close(fd);
+    ::unlink(native);
+  }
+  return f;
+}
+
+bool replace_file(const char* from, const char* to) {
+  char native_from[PATH_MAX];
+  char native_to[PATH_MAX];
+  if (!native_path(from, native_from) || !native_path(to, native_to)) return false;
+  // rename would replace a file that nobody may write: the same rule as
+  // open_file keeps it.
+  struct stat st{};
+  if (::stat(native_to, &st) == 0 && is_read_only(st)) {
+    errno = EACCES;
+    return false;
+  }
+  return std::rename(native_from, native_to) == 0;
+}
+
+bool remove_file(const char* path) {
+  char native[PATH_MAX];
+  return native_path(path, native) && ::unlink(native) == 0;
+}
+
+bool is_device_or_pipe(const char* path) {
+  char native[PATH_MAX];
+  struct stat st{};
+  return native_path(path, native) && ::stat(native, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// The paths to remove at a signal. A slot is filled before it is marked
+// in use and unmarked before it is reused, so the handler never reads a
+// path being written; it calls only unlink, signal and raise, which a
+// signal handler may.
+struct removal_slot {
+  char path[PATH_MAX];
+  volatile std::sig_atomic_t in_use;
+};
+removal_slot removal_slots[2];
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_and_end(int signal_number) {
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use) ::unlink(slot.path);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+bool remove_on_signal(const char* path) {
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use) continue;
+    if (!native_path(path, slot.path)) return false;
+    slot.in_use = 1;
+    for (int signal_number : ending_signals) {
+      // A signal the caller chose to ignore (nohup) stays ignored.
+      struct sigaction old{};
+      if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+        std::signal(signal_number, remove_and_end);
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+void forget_on_signal(const char* path) {
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return;
+  for (removal_slot& slot : removal_slots) {
+    if (slot.in_use && std::strcmp(slot.path, native) == 0) slot.in_use = 0;
+  }
+}
+
+bool identify_file(const char* path, file_id& id) {
+  char native[PATH_MAX];
+  struct stat st{};
+  if (!native_path(path, native) || ::stat(native, &st) != 0) return false;
+  id.volume = static_cast<std::uint64_t>(st.st_dev);
+  id.index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool same_path(const char* a, const char* b) {
+  char native_a[PATH_MAX];
+  char native_b[PATH_MAX];
+  if (!native_path(a, native_a) || !native_path(b, native_b)) return false;
+  return normal_path(native_a) == normal_path(native_b);
+}
 
 }  // namespace lagscan::platform

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace lagscan::platform {
 
 bool mapped_file::open(const char* path) {
@@ -32,8 +30,5 @@ void mapped_file::close() noexcept {
   data_ = nullptr;
   size_ = 0;
 }
-
-// rename() replaces the target atomically on POSIX systems.
-bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 }  // namespace lagscan::platform

@@ -1,7 +1,14 @@
 #include "platform/files.h"
 
 #include <direct.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "platform/redirect.h"
 
@@ -27,5 +34,69 @@ bool current_directory(char* buffer, int size) {
 }
 
 void fail_writes_to_closed_pipes() noexcept {}
+
+std::FILE* create_new_file(const char* path) {
+  // _O_EXCL makes the check for an existing file and the creation one step;
+  // _O_TEXT gives the same line ends as fopen's "w".
+  int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::_fdopen(fd, "w");
+  if (f == nullptr) {
+    ::_close(fd);
+    ::_unlink(path);
+  }
+  return f;
+}
+
+// rename() will not replace an existing file on Windows; MoveFileEx does,
+// and refuses a read-only target, as open_file does.
+bool replace_file(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const char* path) { return ::DeleteFileA(path) != 0; }
+
+bool is_device_or_pipe(const char* path) {
+  struct _stat64 st{};
+  if (::_stat64(path, &st) != 0) return false;
+  const auto kind = st.st_mode & _S_IFMT;
+  return kind == _S_IFCHR || kind == _S_IFIFO;
+}
+
+bool remove_on_signal(const char*) { return true; }
+void forget_on_signal(const char*) {}
+
+bool identify_file(const char* path, file_id& id) {
+  // No access rights are asked for, so a file that another program holds
+  // open is still looked at; FILE_FLAG_BACKUP_SEMANTICS opens folders too.
+  HANDLE handle = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+  ::CloseHandle(handle);
+  if (!known) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+namespace {
+
+// The absolute path, "." and ".." resolved, every separator a backslash.
+std::string normal_path(const char* path) {
+  char full[_MAX_PATH];
+  std::string text = ::_fullpath(full, path, sizeof full) != nullptr ? full : path;
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+}  // namespace
+
+bool same_path(const char* a, const char* b) {
+  return ::_stricmp(normal_path(a).c_str(), normal_path(b).c_str()) == 0;
+}
 
 }  // namespace lagscan::platform

@@ -40,8 +40,4 @@ void mapped_file::close() noexcept {
   handle_ = nullptr;
 }
 
-bool replace_file(const char* from, const char* to) {
-  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 }  // namespace lagscan::platform

@@ -3,9 +3,11 @@
 // thread count; and --rows blocks that join to the whole table, in both modes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -80,7 +82,7 @@ class fast_accuracy : public matrix_command, public ::testing::WithParamInterfac
     std::mt19937_64 rng(std::hash<std::string>{}(c.name) & 0xffffffu);
     auto sets = make_family(c.kind, c.files, c.n, rng);
     for (std::size_t i = 0; i < sets.size(); ++i) {
-      names.push_back("f" + std::to_string(i) + ".xy");
+      names.push_back(numbered_file("f", i));
       data.write(names.back(), file_of(sets[i]));
     }
   }
@@ -158,7 +160,7 @@ TEST_F(matrix_command, fast_output_is_the_same_on_any_thread_count) {
   std::vector<std::string> args = {"--fast", "--digits", "17", "--format", "long", "31"};
   auto sets = make_family(family::offset_heavy, 300, 64, rng);
   for (std::size_t i = 0; i < sets.size(); ++i) {
-    args.push_back("g" + std::to_string(i) + ".xy");
+    args.push_back(numbered_file("g", i));
     data.write(args.back(), file_of(sets[i]));
   }
   auto with_threads = [&](const char* threads) {
@@ -174,6 +176,126 @@ TEST_F(matrix_command, fast_output_is_the_same_on_any_thread_count) {
     EXPECT_TRUE(r.out == one.out) << threads << " threads print other values";
   }
 }
+
+// --- Outside the bound's domain --------------------------------------------------
+
+// A file whose sums overflow, or that holds an inf or a nan, among ordinary
+// ones: --fast forms its pairs the exact way (so they print what lagscan
+// prints, where window sums would give other numbers or nan), both modes name
+// it in a warning, and the other files' values keep their --fast bits.
+struct outside_case {
+  const char* name;
+  double scale;         // of the odd file's values
+  double special;       // put in the middle of the odd file unless 0
+  std::string s;
+};
+
+void PrintTo(const outside_case& c, std::ostream* os) { *os << c.name; }
+
+class fast_outside_domain : public matrix_command, public ::testing::WithParamInterface<outside_case> {
+ protected:
+  static constexpr std::size_t odd_place = 2;
+
+  void SetUp() override {
+    std::mt19937_64 rng(std::hash<std::string>{}(GetParam().name) & 0xffffffu);
+    auto sets = make_family(family::mixed, 6, 40, rng);
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      names.push_back(numbered_file("f", i));
+      data.write(names.back(), file_of(sets[i]));
+    }
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<double> odd(40);
+    for (double& y : odd) y = GetParam().scale * unit(rng);
+    if (GetParam().special != 0.0) odd[odd.size() / 2] = GetParam().special;
+    data.write("odd.xy", file_of(odd));
+    // In place of the odd file, a plain one, for the other files' bits.
+    data.write("plain.xy", file_of(sets[odd_place]));
+  }
+
+  process_result run(std::vector<std::string> options, const std::string& odd = "odd.xy") {
+    options.insert(options.end(), {"--digits", "17", "--format", "long", GetParam().s});
+    std::vector<std::string> files = names;
+    files[odd_place] = odd;
+    options.insert(options.end(), files.begin(), files.end());
+    return matrix(options);
+  }
+
+  // The lines of a long table that name the file odd, and the others.
+  static std::pair<std::string, std::string> split_by_odd(const std::string& out,
+                                                          const std::string& odd = "odd.xy") {
+    std::string with, without;
+    for (const auto& row : split_lines(out, '\t')) {
+      std::string line = row[0] + "\t" + row[1] + "\t" + (row.size() > 2 ? row[2] : "") + "\n";
+      (row[0] == odd || row[1] == odd ? with : without) += line;
+    }
+    return {with, without};
+  }
+
+  std::vector<std::string> names;
+};
+
+const std::string odd_warning = domain_warning("odd.xy");
+
+TEST_P(fast_outside_domain, its_pairs_print_what_the_exact_mode_prints) {
+  process_result exact = run({});
+  process_result fast = run({"--fast"});
+  ASSERT_EQ(exact.status, 0) << exact.err;
+  ASSERT_EQ(fast.status, 0) << fast.err;
+  EXPECT_EQ(exact.err, odd_warning);
+  EXPECT_EQ(fast.err, odd_warning);
+  auto [exact_odd, exact_others] = split_by_odd(exact.out);
+  auto [fast_odd, fast_others] = split_by_odd(fast.out);
+  EXPECT_EQ(std::count(exact_odd.begin(), exact_odd.end(), '\n'), 5);
+  EXPECT_EQ(fast_odd, exact_odd);
+
+  // The other pairs went through the same tile arithmetic as when the odd
+  // file is a plain one: the same bits.
+  process_result plain = run({"--fast"}, "plain.xy");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(split_by_odd(plain.out, "plain.xy").second, fast_others);
+  EXPECT_EQ(split_lines(fast.out, '\t').size(), 15u);
+}
+
+TEST_P(fast_outside_domain, against_prints_what_the_exact_mode_prints) {
+  // As one of the files: its line is the exact one.
+  process_result exact = run({"--against", names[0]});
+  process_result fast = run({"--fast", "--against", names[0]});
+  EXPECT_EQ(exact.err, odd_warning);
+  EXPECT_EQ(fast.err, odd_warning);
+  EXPECT_EQ(split_by_odd(fast.out).first, split_by_odd(exact.out).first);
+  EXPECT_NE(split_by_odd(exact.out).first, "");
+  // As the reference: every pair is.
+  exact = run({"--against", "odd.xy"});
+  fast = run({"--fast", "--against", "odd.xy"});
+  EXPECT_EQ(exact.status, 0);
+  EXPECT_EQ(exact.err, odd_warning);
+  EXPECT_EQ(fast.err, odd_warning);
+  EXPECT_EQ(fast.out, exact.out);
+  EXPECT_EQ(split_lines(fast.out, '\t').size(), 6u);
+}
+
+TEST_P(fast_outside_domain, row_blocks_join_to_the_whole_table) {
+  process_result whole = run({"--fast"});
+  std::string joined;
+  for (const char* block : {"1/3", "2/3", "3/3"}) {
+    process_result part = run({"--fast", "--rows", block});
+    EXPECT_EQ(part.status, 0);
+    EXPECT_EQ(part.err, odd_warning);
+    joined += part.out;
+  }
+  EXPECT_EQ(joined, whole.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, fast_outside_domain,
+    ::testing::Values(outside_case{"values_near_1e200", 1e200, 0.0, "1"},
+                      outside_case{"values_near_1e200_wide_window", 1e200, 0.0, "101"},
+                      outside_case{"sums_overflow_though_squares_do_not", 3e152, 0.0, "101"},
+                      outside_case{"one_inf", 1.0, std::numeric_limits<double>::infinity(), "101"},
+                      outside_case{"one_minus_inf", 1.0, -std::numeric_limits<double>::infinity(), "3"},
+                      outside_case{"one_nan", 1.0, std::numeric_limits<double>::quiet_NaN(), "5"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Blocks of rows -----------------------------------------------------------
 
@@ -191,7 +313,7 @@ class row_blocks : public matrix_command, public ::testing::WithParamInterface<s
     std::mt19937_64 rng(11);
     auto sets = make_family(family::mixed, 600, 12, rng);
     for (std::size_t i = 0; i < sets.size(); ++i) {
-      names.push_back("h" + std::to_string(i) + ".xy");
+      names.push_back(numbered_file("h", i));
       data.write(names.back(), file_of(sets[i]));
     }
   }

@@ -33,6 +33,25 @@ inline std::vector<std::vector<std::string>> split_lines(const std::string& text
   return rows;
 }
 
+// A data file's name: stem, number, ".xy". Built by appending: GCC 12 at
+// -O3 warns (-Wrestrict, wrongly) inside libstdc++ about "text" + a string.
+template <typename Number>
+std::string numbered_file(const char* stem, Number k) {
+  std::string name = stem;
+  name += std::to_string(k);
+  name += ".xy";
+  return name;
+}
+
+// The warning that names a file outside --fast's domain (values too large
+// for the lag sums, or an inf or a nan among them), in both modes.
+inline std::string domain_warning(const std::string& name) {
+  std::string text = "lagscan-matrix: warning: ";
+  text += name;
+  text += ": its values are too large for the lag sums (or hold inf or nan); its results carry no meaning\n";
+  return text;
+}
+
 class matrix_command : public ::testing::Test {
  protected:
   // Runs program in the data directory; on Windows both outputs are text

@@ -80,10 +80,10 @@ TEST_F(heat_map, two_groups_become_two_blocks) {
   // Given interleaved: a0 b0 a1 b1 a2 b2.
   std::vector<std::string> args = {"-q", "--heatmap", "map.svg", "-o", "table.tsv", "5"};
   for (int k = 0; k < 3; ++k) {
-    data.write("a" + std::to_string(k) + ".xy", wave_file(60, 0.1 * k, 1.0));
-    data.write("b" + std::to_string(k) + ".xy", wave_file(60, 0.1 * k + 0.05, -1.0));
-    args.push_back("a" + std::to_string(k) + ".xy");
-    args.push_back("b" + std::to_string(k) + ".xy");
+    data.write(numbered_file("a", k), wave_file(60, 0.1 * k, 1.0));
+    data.write(numbered_file("b", k), wave_file(60, 0.1 * k + 0.05, -1.0));
+    args.push_back(numbered_file("a", k));
+    args.push_back(numbered_file("b", k));
   }
   process_result r = matrix(args);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -133,7 +133,7 @@ TEST_F(heat_map, thousands_of_files_are_drawn_in_averaged_blocks) {
   // 1001 files of two kinds: 501 cells a side, blocks of two files.
   std::string list;
   for (int k = 0; k < 1001; ++k) {
-    std::string name = "p" + std::to_string(k) + ".xy";
+    std::string name = numbered_file("p", k);
     data.write(name, k % 2 == 0 ? "1 1\n2 2\n3 3\n" : "1 3\n2 -2\n3 1\n");
     list += name + "\n";
   }
@@ -158,11 +158,13 @@ TEST_F(heat_map, thousands_of_files_are_drawn_in_averaged_blocks) {
 #ifdef SCRIPT_PROGRAM
 class progress_line : public matrix_command {
  protected:
-  // Runs lagscan-matrix with args under script, which gives it a terminal;
-  // answers what the terminal showed.
-  std::string on_terminal(const std::vector<std::string>& args) {
+  // Runs lagscan-matrix with args under script, which gives it a terminal
+  // (the shell's redirection, if any, sends one output elsewhere); answers
+  // what the terminal showed.
+  std::string on_terminal(const std::vector<std::string>& args, const std::string& redirection = "") {
     std::string command = std::string("'") + LAGSCAN_MATRIX_EXE + "'";
     for (const std::string& a : args) command += " '" + a + "'";
+    command += redirection;
     process_result r = run_program(SCRIPT_PROGRAM, {"-q", "-e", "-c", command, "/dev/null"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     return r.out;
@@ -181,21 +183,28 @@ TEST_F(progress_line, shows_on_a_terminal) {
   EXPECT_NE(shown.find("a.xy\t1\t1\t1"), std::string::npos) << "the table is shown too: " << shown;
 }
 
+// The line goes where standard error goes, so it is standard error that
+// must be the terminal: with only standard output on one, nothing is drawn
+// (into the file that standard error is); with only standard error, the
+// line is drawn and the file gets the table alone.
+TEST_F(progress_line, is_drawn_when_standard_error_is_a_terminal_whatever_standard_output_is) {
+  std::string shown = on_terminal({"3", "a.xy", "b.xy", "c.xy"}, " 2>err.txt");
+  EXPECT_NE(shown.find("a.xy\t1\t1\t1"), std::string::npos) << "the table is on the terminal: " << shown;
+  EXPECT_EQ(shown.find("pairs"), std::string::npos) << shown;
+  EXPECT_EQ(read_file(data.path() / "err.txt"), "");
+
+  shown = on_terminal({"3", "a.xy", "b.xy", "c.xy"}, " >out.txt");
+  EXPECT_NE(shown.find("\rlagscan-matrix: 3 of 3 pairs, "), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("a.xy\t1"), std::string::npos) << shown;
+  EXPECT_EQ(read_file(data.path() / "out.txt").rfind("\ta.xy\tb.xy\tc.xy\na.xy\t1\t1\t1\n", 0), 0u);
+}
+
 TEST_F(progress_line, quiet_silences_it) {
   std::string shown = on_terminal({"-q", "3", "a.xy", "b.xy", "c.xy"});
   EXPECT_EQ(shown.find("pairs"), std::string::npos) << shown;
   EXPECT_NE(shown.find("a.xy\t1\t1\t1"), std::string::npos) << shown;
 }
 #endif
-
-// Standard error is a file here, not a terminal.
-TEST_F(matrix_command, no_progress_line_when_standard_error_is_a_file) {
-  data.write("a.xy", "1 1\n2 2\n");
-  data.write("b.xy", "1 2\n2 1\n");
-  process_result r = matrix({"--against", "a.xy", "3", "a.xy", "b.xy"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-}
 
 }  // namespace
 }  // namespace lagscan::testing

@@ -206,6 +206,31 @@ TEST_F(tiled_run, more_blocks_than_files_merge_to_the_whole_output) {
   }
 }
 
+// A file whose sums overflow lies outside --fast's domain: one run forms its
+// pairs by the exact path, and so must the tiles that hold it.
+TEST_F(tiled_run, files_outside_the_fast_domain_merge_to_the_single_runs_bytes) {
+  std::vector<std::string> files = write_files(data, 8, 30, 10);
+  std::string huge;
+  for (int i = 0; i < 30; ++i) huge += std::to_string(i) + " " + (i % 3 ? "1e153" : "-1e153") + "\n";
+  data.write(files[5], huge);
+  const std::vector<std::string> options = {"--fast", "--top", "3", "101"};
+  process_result whole = matrix(with(with({"--format", "long", "--digits", "17"}, options), files));
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  ASSERT_NE(whole.err.find(files[5] + ": its values are too large"), std::string::npos) << whole.err;
+  for (int blocks : {2, 3}) {
+    std::vector<std::string> parts;
+    for (int t = 1; t <= blocks * (blocks + 1) / 2; ++t) {
+      parts.push_back("o" + std::to_string(blocks) + "-" + std::to_string(t));
+      process_result r =
+          matrix(with(with({"--tile", std::to_string(t) + "/" + std::to_string(blocks), "-o", parts.back()}, options), files));
+      EXPECT_EQ(r.status, 0) << r.err;
+    }
+    process_result merged = matrix(with({"merge", "--digits", "17"}, parts));
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_TRUE(merged.out == whole.out) << blocks << " blocks: other bytes than one run";
+  }
+}
+
 // "pack" and "merge" name commands only as the first word: after S they
 // are files as before.
 TEST_F(tiled_run, files_named_like_the_commands_are_still_files) {
