@@ -57,6 +57,18 @@ double lag_product_sum_reference(const real_array& w, const real_array& x, const
   return total;
 }
 
+void unweighted_lag_sums(const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+  unweighted_lag_sums_on(chosen_lag_path(), x, y, reach, sums);
+}
+
+void unweighted_lag_sums_reference(const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+  std::int64_t n = x.count;
+  for (std::int64_t m = -reach; m <= reach; ++m) {
+    std::int64_t lo = std::max<std::int64_t>(0, -m);
+    sums[reach + m] = ordered_dot(x.buffer + lo, y.buffer + lo + m, std::min(n, n - m) - lo);
+  }
+}
+
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b) {
   double c_ab = lag_product_sum(w, a, b);
   double c_aa = lag_product_sum(w, a, a);

@@ -32,6 +32,12 @@ double lag_product_sum(const real_array& w, const real_array& x, const real_arra
 // reference that every faster path must match to the bit.
 double lag_product_sum_reference(const real_array& w, const real_array& x, const real_array& y);
 
+// The unweighted lag sums of C(W; X, Y) for the lags m = -reach .. reach
+// into sums[reach + m] (see unweighted_lag_sums_on): on the fastest path, and one lag
+// at a time in the reference order. reach < count(X).
+void unweighted_lag_sums(const real_array& x, const real_array& y, std::int64_t reach, double* sums);
+void unweighted_lag_sums_reference(const real_array& x, const real_array& y, std::int64_t reach, double* sums);
+
 // C(W; A, B) / sqrt(|C(W; B, B) * C(W; A, A)|): the three sums, then
 // normalised_correlation.
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b);

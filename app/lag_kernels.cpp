@@ -35,6 +35,16 @@ struct lag_sums {
     }
   }
 
+  // Writes lags m_begin .. m_end - 1 (all negative, all overlapping) to out[m].
+  void write_below_zero(std::int64_t m_begin, std::int64_t m_end, double* out) const {
+    double sums[lags_per_pass];
+    for (std::int64_t m = m_begin; m < m_end;) {
+      auto count = static_cast<std::int32_t>(smaller(lags_per_pass, m_end - m));
+      shifted_sums(y, x, n, -(m + count - 1), count, sums);
+      for (std::int32_t j = count - 1; j >= 0; --j, ++m) out[m] = sums[j];
+    }
+  }
+
   // Adds lags m_begin .. m_end - 1, none negative, all overlapping.
   void add_from_zero(std::int64_t m_begin, std::int64_t m_end, double& total) const {
     double sums[lags_per_pass];
@@ -118,6 +128,23 @@ lag_path chosen_lag_path() {
     return lag_path::sse2;
   }();
   return fastest;
+}
+
+void unweighted_lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+  shifted_sums_fn shifted_sums = nullptr;
+  switch (path) {
+    case lag_path::reference: unweighted_lag_sums_reference(x, y, reach, sums); return;
+    case lag_path::sse2: shifted_sums = &shifted_sums_sse2; break;
+    case lag_path::avx2: shifted_sums = &shifted_sums_avx2; break;
+    case lag_path::avx512: shifted_sums = &shifted_sums_avx512; break;
+  }
+  lag_sums lags{shifted_sums, x.buffer, y.buffer, x.count, nullptr};
+  lags.write_below_zero(-reach, 0, sums + reach);
+  for (std::int64_t m = 0; m <= reach;) {
+    auto count = static_cast<std::int32_t>(smaller(lags_per_pass, reach + 1 - m));
+    shifted_sums(x.buffer, y.buffer, x.count, m, count, sums + reach + m);
+    m += count;
+  }
 }
 
 double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y) {

@@ -32,4 +32,10 @@ lag_path chosen_lag_path();
 // serves lags -m and +m alike.
 double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y);
 
+// The lag sums themselves, unweighted: sums[reach + m] = the sum over i of
+// X[i] * Y[i + m] for m = -reach .. reach, each with the bits that
+// lag_product_sum_on weights and adds for that lag on any path. reach must
+// be below count(X) (every lag overlaps); Y holds at least count(X) elements.
+void unweighted_lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t reach, double* sums);
+
 }  // namespace lagscan

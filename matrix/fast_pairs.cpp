@@ -123,14 +123,9 @@ bool fast_uses_blas() {
 #endif
 }
 
-std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads, bool shown,
-                         const std::function<void(std::size_t, std::size_t, double)>& put,
+std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads,
+                         progress_meter& meter, const std::function<void(std::size_t, std::size_t, double)>& put,
                          const std::function<bool(std::size_t, std::size_t)>& wanted) {
-#ifdef LAGSCAN_HAVE_OPENBLAS
-  // Our threads take a tile each; the BLAS runs each one on the thread that
-  // calls it, so --threads is the whole count and no result depends on it.
-  openblas_set_num_threads(1);
-#endif
   const std::size_t side = grid_side(files);
   const std::size_t length = a.sums->length;
   const std::size_t a_end = a.first + a.sums->own.size();
@@ -156,7 +151,7 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
       total += pairs;
     }
   }
-  progress_meter meter(total, shown);
+  meter.start(total);
   const auto tile_count = static_cast<std::int64_t>(tiles.size());
   // Each thread's scratch is made here: a failure to get storage must not
   // be raised inside the parallel region. No more threads than tiles.
@@ -165,11 +160,18 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
   std::vector<double> scratch(static_cast<std::size_t>(team) * per_thread);
 #pragma omp parallel num_threads(team)
   {
+    // Our threads take a tile each; the BLAS (its OpenMP build) runs each one
+    // on the thread that calls it when that thread's task asks for one
+    // thread. The setting belongs to the region's task, not to the caller's,
+    // which keeps its own: --threads is the whole count, no result depends on
+    // it, and a host of the library finds its thread count unchanged.
+    omp_set_num_threads(1);
     double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * per_thread;
     double* padding_a = products + side * side;
     double* padding_b = padding_a + side * length;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t t = 0; t < tile_count; ++t) {
+      if (meter.stopped()) continue;
       const auto [ta, tb] = tiles[static_cast<std::size_t>(t)];
       const std::size_t x0 = std::max(ta * side, a.first), x1 = std::min(ta * side + side, a_end);
       const std::size_t y0 = std::max(tb * side, b.first), y1 = std::min(tb * side + side, b_end);
@@ -190,6 +192,18 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
 }
 
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown) {
+  shown_progress meter(shown);
+  return all_pairs_fast(sums, rows, threads, meter);
+}
+
+std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
+                                 const std::vector<const real_array*>& sets, const std::vector<char>& outside,
+                                 int threads, bool shown) {
+  shown_progress meter(shown);
+  return against_fast(window, reference, reference_outside, sets, outside, threads, meter);
+}
+
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter) {
   const std::size_t n = sums.own.size();
   std::vector<double> values(rows.size() * n);
   for (std::size_t i = rows.first; i < rows.end; ++i) {
@@ -207,7 +221,7 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
     if (rows.holds(b)) values[(b - rows.first) * n + a] = value;
   };
   const held_sums all{&sums, 0};
-  grid_pairs(all, all, n, threads, shown, put, holds_row);
+  grid_pairs(all, all, n, threads, meter, put, holds_row);
   return values;
 }
 
@@ -273,14 +287,14 @@ void exact_pairs_outside_domain(const real_array& window, const std::vector<cons
 
 std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
                                  const std::vector<const real_array*>& sets, const std::vector<char>& outside,
-                                 int threads, bool shown) {
-  if (reference_outside) return against(window, reference, sets, threads, shown);
+                                 int threads, progress_meter& meter) {
+  if (reference_outside) return against(window, reference, sets, threads, meter);
   const std::int64_t h = half_width(window);
   const std::size_t length = window_sum_length(reference.count, h);
   std::vector<double> reference_sums(length);
   window_sums(reference.buffer, reference.count, h, reference_sums.data());
   const double own_reference = accurate_dot(reference_sums.data(), reference_sums.data(), length);
-  progress_meter meter(sets.size(), shown);
+  meter.start(sets.size());
   std::vector<double> values(sets.size());
   const auto count = static_cast<std::int64_t>(sets.size());
   const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, count)));
@@ -290,6 +304,7 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
     double* sums = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * length;
 #pragma omp for schedule(dynamic, 1)
     for (std::int64_t j = 0; j < count; ++j) {
+      if (meter.stopped()) continue;
       const real_array& b = *sets[static_cast<std::size_t>(j)];
       window_sums(b.buffer, b.count, h, sums);
       double c_ab = accurate_dot(reference_sums.data(), sums, length);
@@ -299,6 +314,7 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
     }
   }
   meter.finish();
+  if (meter.stopped()) return values;
   std::vector<const real_array*> exact_sets;
   for (std::size_t j = 0; j < sets.size(); ++j) {
     if (outside[j]) exact_sets.push_back(sets[j]);

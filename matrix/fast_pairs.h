@@ -48,8 +48,8 @@ struct held_sums {
 // no BLAS). A value depends only on the positions of its two files and the
 // size of the set: the same bits whatever the threads and whatever rows or
 // blocks a run holds. Returns the number of pairs.
-std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads, bool shown,
-                         const std::function<void(std::size_t, std::size_t, double)>& put,
+std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads,
+                         progress_meter& meter, const std::function<void(std::size_t, std::size_t, double)>& put,
                          const std::function<bool(std::size_t, std::size_t)>& wanted);
 
 // The rows `rows` of the table of all pairs (rows.size() x sets.size(), row
@@ -75,6 +75,13 @@ void exact_pairs_outside_domain(const real_array& window, const std::vector<cons
 std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
                                  const std::vector<const real_array*>& sets, const std::vector<char>& outside,
                                  int threads, bool shown);
+
+// The same, counted on `meter` (started here); once it is stopped no more
+// tiles or sets are taken, and the values not formed are left 0.
+std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter);
+std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
+                                 const std::vector<const real_array*>& sets, const std::vector<char>& outside,
+                                 int threads, progress_meter& meter);
 
 // Whether --fast goes through the BLAS in this build.
 bool fast_uses_blas();

@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #ifdef _WIN32
@@ -13,8 +14,6 @@
 
 namespace lagscan::matrix {
 namespace {
-
-constexpr double redraw_interval = 0.25;  // seconds
 
 std::string duration_text(double seconds) {
   auto total = static_cast<long long>(seconds + 0.5);
@@ -27,6 +26,48 @@ std::string duration_text(double seconds) {
   return text;
 }
 
+class line_drawer {
+ public:
+  bool operator()(const progress_state& state) {
+    double now = omp_get_wtime();
+    if (state.done == 0 && !started_) {
+      start_ = now;
+      started_ = true;
+    }
+    draw(state, now - start_);
+    if (state.finished) {
+      std::fputc('\n', stderr);
+      std::fflush(stderr);
+    }
+    return true;
+  }
+
+ private:
+  void draw(const progress_state& state, double elapsed) {
+    std::string line = "\rlagscan-matrix: " + std::to_string(state.done) + " of " + std::to_string(state.total) +
+                       " pairs";
+    if (state.done > 0 && elapsed > 0.0) {
+      double rate = static_cast<double>(state.done) / elapsed;
+      char rate_text[32];
+      std::snprintf(rate_text, sizeof rate_text, "%.0f", rate);
+      line += ", " + std::string(rate_text) + " pairs/s";
+      line += state.done < state.total
+                  ? ", " + duration_text(static_cast<double>(state.total - state.done) / rate) + " left"
+                  : ", " + duration_text(elapsed) + " in all";
+    }
+    // Blanks over what a longer earlier line left.
+    std::size_t length = line.size();
+    if (length < drawn_length_) line.append(drawn_length_ - length, ' ');
+    drawn_length_ = length;
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+  }
+
+  bool started_ = false;
+  double start_ = 0.0;
+  std::size_t drawn_length_ = 0;
+};
+
 }  // namespace
 
 bool standard_error_is_terminal() {
@@ -37,47 +78,50 @@ bool standard_error_is_terminal() {
 #endif
 }
 
-progress_meter::progress_meter(std::uint64_t total, bool shown) : total_(total), shown_(shown) {
-  if (!shown_) return;
-  start_ = omp_get_wtime();
-  draw(0, start_);
+progress_report progress_line() {
+  // std::function copies what it holds: the line's state is shared by pointer.
+  auto drawer = std::make_shared<line_drawer>();
+  return [drawer](const progress_state& state) { return (*drawer)(state); };
 }
 
-void progress_meter::count(std::uint64_t pairs) {
-  if (!shown_) return;
+progress_meter::progress_meter(progress_report report, double interval)
+    : report_(std::move(report)), interval_(interval), active_(static_cast<bool>(report_)),
+      reporter_(std::this_thread::get_id()) {}
+
+void progress_meter::start(std::uint64_t total) {
+  total_ = total;
+  if (!active_) return;
+  last_report_ = omp_get_wtime();
+  report(0, false);
+}
+
+void progress_meter::counted(std::uint64_t pairs) {
   std::uint64_t done = done_.fetch_add(pairs, std::memory_order_relaxed) + pairs;
-  if (omp_get_thread_num() != 0) return;
+  if (std::this_thread::get_id() != reporter_ || stopped()) return;
   double now = omp_get_wtime();
-  if (now - last_drawn_ >= redraw_interval) draw(done, now);
+  if (now - last_report_ < interval_) return;
+  last_report_ = now;
+  report(done, false);
 }
 
 void progress_meter::finish() {
-  if (!shown_) return;
-  draw(done_.load(), omp_get_wtime());
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-  shown_ = false;
+  if (!active_ || stopped()) return;
+  report(done_.load(), true);
+  active_ = false;
 }
 
-void progress_meter::draw(std::uint64_t done, double now) {
-  last_drawn_ = now;
-  double elapsed = now - start_;
-  std::string line = "\rlagscan-matrix: " + std::to_string(done) + " of " + std::to_string(total_) + " pairs";
-  if (done > 0 && elapsed > 0.0) {
-    double rate = static_cast<double>(done) / elapsed;
-    char rate_text[32];
-    std::snprintf(rate_text, sizeof rate_text, "%.0f", rate);
-    line += ", " + std::string(rate_text) + " pairs/s";
-    line += done < total_ ? ", " + duration_text(static_cast<double>(total_ - done) / rate) + " left"
-                          : ", " + duration_text(elapsed) + " in all";
+// Only the reporting thread gets here, inside or outside a parallel region:
+// nothing the report throws may leave it.
+void progress_meter::report(std::uint64_t done, bool finished) {
+  bool go_on = true;
+  try {
+    go_on = report_(progress_state{done, total_, finished});
+  } catch (...) {
+    failure_ = std::current_exception();
+    go_on = false;
   }
-  // Blanks over what a longer earlier line left (no terminal escapes: the
-  // Windows console does not read them by default).
-  std::size_t length = line.size();
-  if (length < drawn_length_) line.append(drawn_length_ - length, ' ');
-  drawn_length_ = length;
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  if (!go_on && !finished) stopped_.store(true, std::memory_order_relaxed);
+  if (failure_) stopped_.store(true, std::memory_order_relaxed);
 }
 
 }  // namespace lagscan::matrix

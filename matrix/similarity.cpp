@@ -66,10 +66,22 @@ row_range row_block(std::size_t n, std::size_t block, std::size_t blocks) {
 
 std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,
                               row_range rows, int threads, bool shown) {
+  shown_progress meter(shown);
+  return all_pairs(window, sets, rows, threads, meter);
+}
+
+std::vector<double> against(const real_array& window, const real_array& reference,
+                            const std::vector<const real_array*>& sets, int threads, bool shown) {
+  shown_progress meter(shown);
+  return against(window, reference, sets, threads, meter);
+}
+
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,
+                              row_range rows, int threads, progress_meter& meter) {
   const std::vector<double> own = own_sums(window, sets, threads);
   const std::size_t n = sets.size();
   const std::uint64_t inside = rows.size();
-  progress_meter meter(inside * (inside - (inside > 0 ? 1 : 0)) / 2 + inside * (n - inside), shown);
+  meter.start(inside * (inside - (inside > 0 ? 1 : 0)) / 2 + inside * (n - inside));
   std::vector<double> values(rows.size() * n);
   for (std::size_t i = rows.first; i < rows.end; ++i) {
     values[(i - rows.first) * n + i] = normalised_correlation(own[i], own[i], own[i]);
@@ -84,7 +96,7 @@ std::vector<double> all_pairs(const real_array& window, const std::vector<const 
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t row = first; row < end; ++row) {
     const auto i = static_cast<std::size_t>(row);
-    for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t j = 0; j < n && !meter.stopped(); ++j) {
       if (j == i || (j < i && rows.holds(j))) continue;
       const std::size_t a = std::min(i, j);
       const std::size_t b = std::max(i, j);
@@ -99,13 +111,14 @@ std::vector<double> all_pairs(const real_array& window, const std::vector<const 
 }
 
 std::vector<double> against(const real_array& window, const real_array& reference,
-                            const std::vector<const real_array*>& sets, int threads, bool shown) {
-  progress_meter meter(sets.size(), shown);
+                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter) {
+  meter.start(sets.size());
   const double own_reference = lag_product_sum(window, reference, reference);
   std::vector<double> values(sets.size());
   const auto n = static_cast<std::int64_t>(sets.size());
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t j = 0; j < n; ++j) {
+    if (meter.stopped()) continue;
     const real_array& b = *sets[static_cast<std::size_t>(j)];
     double c_ab = lag_product_sum(window, reference, b);
     double c_bb = lag_product_sum(window, b, b);

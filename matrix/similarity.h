@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "matrix/progress.h"
 #include "memory/arrays.h"
 
 namespace lagscan::matrix {
@@ -52,5 +53,12 @@ std::vector<double> all_pairs(const real_array& window, const std::vector<const 
 // lagscan's value for (reference, sets[j]) for every j.
 std::vector<double> against(const real_array& window, const real_array& reference,
                             const std::vector<const real_array*>& sets, int threads, bool shown);
+
+// The same, counted on `meter` (started here). Once it is stopped the
+// threads take no more pairs, and the values not formed are left 0.
+std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,
+                              row_range rows, int threads, progress_meter& meter);
+std::vector<double> against(const real_array& window, const real_array& reference,
+                            const std::vector<const real_array*>& sets, int threads, progress_meter& meter);
 
 }  // namespace lagscan::matrix

@@ -35,7 +35,8 @@ tile_values exact_tile(const real_array& window, const std::vector<const real_ar
     const std::size_t from = std::max(x + 1, columns.first);
     total += columns.end > from ? columns.end - from : 0;
   }
-  progress_meter meter(total, shown);
+  shown_progress meter(shown);
+  meter.start(total);
   const auto first = static_cast<std::int64_t>(rows.first);
   const auto end = static_cast<std::int64_t>(rows.end);
   // Rows go one at a time to the threads; each value has its own place.
@@ -104,7 +105,8 @@ tile_values fast_tile(const real_array& window, const std::vector<const real_arr
   auto put = [&](std::size_t x, std::size_t y, double value) {
     tile.values[(x - tile.rows.first) * width + y - tile.columns.first] = value;
   };
-  grid_pairs(held_a, held_b, files, threads, shown, put, [](std::size_t, std::size_t) { return true; });
+  shown_progress meter(shown);
+  grid_pairs(held_a, held_b, files, threads, meter, put, [](std::size_t, std::size_t) { return true; });
   if (!all_inside) {
     const std::vector<char> outside_a(outside.begin(), outside.begin() + static_cast<long>(a.size()));
     const std::vector<char> outside_b = diagonal ? outside_a : std::vector<char>(outside.begin() + static_cast<long>(a.size()), outside.end());

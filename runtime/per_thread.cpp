@@ -16,6 +16,10 @@ constinit never_destroyed<object_array<text_buffer>> format_buffer_array;
 constinit never_destroyed<object_array<string_out>> token_buffer_array;
 constinit never_destroyed<heap_array<char_pair>> separator_cell_array;
 
+// The innermost scratch_scope of the calling thread. A plain pointer: no
+// constructor or destructor runs for it when a thread starts or ends.
+constinit thread_local scratch_scope* innermost_scope = nullptr;
+
 [[noreturn, gnu::noinline]] void raise_no_scratch() { raise_error("No per-thread scratch"); }
 
 // The calling thread's index into an array of count elements.
@@ -47,29 +51,37 @@ bool make_separator_cells() {
 
 }  // namespace
 
+scratch_scope::scratch_scope() : outer_(innermost_scope) { innermost_scope = this; }
+
+scratch_scope::~scratch_scope() { innermost_scope = outer_; }
+
 heap_array<char_pair>& char_cells() { return char_cell_array.get(); }
 object_array<text_buffer>& format_buffers() { return format_buffer_array.get(); }
 object_array<string_out>& token_buffers() { return token_buffer_array.get(); }
 heap_array<char_pair>& separator_cells() { return separator_cell_array.get(); }
 
 text_buffer& format_buffer() {
+  if (scratch_scope* scope = innermost_scope) [[unlikely]] return scope->format;
   object_array<text_buffer>& buffers = format_buffers();
   return buffers.buffer[own_index(buffers.count)];
 }
 
 string_out& token_buffer() {
+  if (scratch_scope* scope = innermost_scope) [[unlikely]] return scope->token;
   object_array<string_out>& buffers = token_buffers();
   return buffers.buffer[own_index(buffers.count)];
 }
 
 const char* char_cell(char c) {
   heap_array<char_pair>& cells = char_cells();
-  char_pair& cell = cells.buffer[own_index(cells.count)];
+  scratch_scope* scope = innermost_scope;
+  char_pair& cell = scope != nullptr ? scope->cell : cells.buffer[own_index(cells.count)];
   cell.text[0] = c;
   return cell.text;
 }
 
 char* separator_cell() {
+  if (scratch_scope* scope = innermost_scope) [[unlikely]] return scope->separator.text;
   [[maybe_unused]] static const bool made = make_separator_cells();
   heap_array<char_pair>& cells = separator_cells();
   return cells.buffer[own_index(cells.count)].text;

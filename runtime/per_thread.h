@@ -46,6 +46,31 @@ const char* char_cell(char c);
 // separator_cells and registers its release at exit.
 char* separator_cell();
 
+// A thread's own scratch for the length of a scope, for threads that the
+// arrays do not count: the host threads that call the public library, which
+// all have OpenMP thread number 0 and would share element 0. While a scope
+// lives on a thread, that thread's format_buffer, token_buffer, char_cell
+// and separator_cell answer from it instead of the arrays; a thread without
+// one (the programs' threads) is served as before. Scopes nest, the
+// innermost serving, and end on the thread that made them, in reverse order.
+// The token text is made with the scope, so that its storage failure is
+// raised there and not by a later token_buffer().
+class scratch_scope {
+ public:
+  scratch_scope();
+  scratch_scope(const scratch_scope&) = delete;
+  scratch_scope& operator=(const scratch_scope&) = delete;
+  ~scratch_scope();
+
+  text_buffer format{text_buffer::raw};
+  string_out token;
+  char_pair cell{};
+  char_pair separator{};
+
+ private:
+  scratch_scope* outer_;
+};
+
 // For a program that opens parallel regions of up to `threads` threads that
 // read files, format or allocate: every per-thread array that start-up made
 // gets at least that many elements (their contents are scratch and are not

@@ -56,7 +56,6 @@ constexpr const char* released_object[] = {
 };
 
 std::uint32_t failed_steps = 0;
-exit_record exit_done{};
 
 template <step s, void (*release)() noexcept>
 void exit_work() {
@@ -116,11 +115,5 @@ const bool started = (start_up(), true);
 }  // namespace
 
 std::uint32_t failed_startup_steps() noexcept { return failed_steps; }
-
-const exit_record& exit_work_done() noexcept { return exit_done; }
-
-void note_released(const char* name) noexcept {
-  if (exit_done.count < exit_record::most) exit_done.released[exit_done.count++] = name;
-}
 
 }  // namespace lagscan
