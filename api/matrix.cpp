@@ -8,8 +8,11 @@
 #include "api/checks.h"
 #include "api/library_calls.h"
 #include "lagscan/lagscan.hpp"
+#include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/similarity.h"
+#include "matrix/tiles.h"
+#include "matrix/window_sums.h"
 
 namespace lagscan {
 namespace {
@@ -101,6 +104,60 @@ std::vector<double> against(std::span<const double> reference, std::span<const s
                                                   threads, meter));
     }
     return finished(meter, matrix::against(window, own.get(), arrays.pointers(), threads, meter));
+  });
+}
+
+std::vector<double> tile(std::span<const std::span<const double>> sets, std::size_t files, std::size_t blocks,
+                         std::size_t number, int s, const matrix_options& options) {
+  return api::library_call([&] {
+    api::check_width(s);
+    const int threads = team_size(options.threads);
+    matrix::tile_choice choice;
+    if (!matrix::tile_of(number, blocks, choice)) {
+      throw std::invalid_argument("no tile " + std::to_string(number) + " of " + std::to_string(blocks) + " blocks");
+    }
+    if (matrix::tile_files(files, choice).size() != sets.size()) {
+      throw std::invalid_argument("tile " + std::to_string(number) + " of " + std::to_string(blocks) +
+                                  " blocks of " + std::to_string(files) + " sequences holds " +
+                                  std::to_string(matrix::tile_files(files, choice).size()) + ", not " +
+                                  std::to_string(sets.size()));
+    }
+    borrowed_sets arrays(sets, sets.empty() ? 0 : sets[0].size());
+    // The tile's own storage views the host's sequences (capacity 0: it
+    // frees nothing).
+    std::vector<matrix::data_file> held(sets.size());
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      held[i].values.buffer = arrays.pointers()[i]->buffer;
+      held[i].values.count = arrays.pointers()[i]->count;
+    }
+    real_array window;
+    api::make_window(window, s);
+    const bool fast = options.how == method::fast;
+    const std::vector<char> outside =
+        fast ? matrix::outside_fast_domain(window, arrays.pointers(), threads) : std::vector<char>();
+    const matrix::row_range rows = matrix::row_block(files, choice.row_block, blocks);
+    const std::size_t width = matrix::row_block(files, choice.column_block, blocks).size();
+    // The diagonal as one run forms it: from the own sum of the exact path,
+    // or (--fast, inside its domain) of the window sums.
+    std::vector<double> diagonal;
+    if (choice.row_block == choice.column_block) {
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const real_array& x = *arrays.pointers()[i];
+        double own = 0;
+        if (fast && !outside[i]) {
+          std::vector<double> sums(matrix::window_sum_length(x.count, window.count >> 1));
+          matrix::window_sums(x.buffer, x.count, window.count >> 1, sums.data());
+          own = matrix::accurate_dot(sums.data(), sums.data(), sums.size());
+        } else {
+          own = lag_product_sum(window, x, x);
+        }
+        diagonal.push_back(normalised_correlation(own, own, own));
+      }
+    }
+    matrix::tile_job job{choice, s, fast, 0, threads, false, outside};
+    matrix::tile_values values = matrix::compute_tile(job, files, held);
+    for (std::size_t i = 0; i < diagonal.size(); ++i) values.values[i * width + i] = diagonal[i];
+    return std::move(values.values);
   });
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "app/lag_correlation.h"
@@ -48,56 +49,68 @@ window_sum_rows make_window_sum_rows(const real_array& window, const std::vector
 
 namespace {
 
-// c[i * tile + j] = <row a0 + i, row b0 + j> for i < ma, j < mb; on a tile
-// of the diagonal (a0 == b0) only for j > i.
-void tile_products(const window_sum_rows& rows, std::size_t a0, std::size_t ma, std::size_t b0, std::size_t mb,
+// The side of the grid's tiles for a set of `files` files: `tile`, or the
+// whole set when it is smaller.
+std::size_t grid_side(std::size_t files) { return std::max<std::size_t>(1, std::min(tile, files)); }
+
+// The rows of grid tile t (side rows from t * side) as one operand of a
+// product: straight from the held rows when it holds them all, else a copy
+// in `padding` with zeros in place of the rows it lacks.
+const double* operand(const held_sums& held, std::size_t t, std::size_t side, double* padding) {
+  const std::size_t length = held.sums->length;
+  const std::size_t first = t * side;
+  const std::size_t held_end = held.first + held.sums->own.size();
+  if (first >= held.first && first + side <= held_end) {
+    return held.sums->sums.data() + (first - held.first) * length;
+  }
+  std::fill(padding, padding + side * length, 0.0);
+  const std::size_t from = std::max(first, held.first);
+  const std::size_t to = std::min(first + side, held_end);
+  for (std::size_t r = from; r < to; ++r) {
+    std::copy_n(held.sums->sums.data() + (r - held.first) * length, length, padding + (r - first) * length);
+  }
+  return padding;
+}
+
+// c[i * side + j] = <row i of a, row j of b> for i, j < side; the blocked
+// loop forms only the entries of `pairs` (the rest are not read).
+//
+// Every call has the same shape (side x side, the same length) and a file
+// sits at the same place in it (its position modulo side) whichever rows a
+// run holds: the BLAS may sum an entry differently with the shape of the
+// product or the place of the entry in it, so this is what makes a pair's
+// bits depend only on the positions of its two files, in one run, in row
+// blocks or in tiles of blocks. A diagonal tile is a full product too (a
+// rank-k update would sum its entries another way).
+struct tile_pairs {
+  std::size_t x0, x1, y0, y1;  // rows and columns in the tile
+  std::size_t shift;           // entry (i, j) is wanted when j + shift > i
+};
+
+void tile_products(const double* a, const double* b, std::size_t side, std::size_t length, const tile_pairs& pairs,
                    double* c) {
-  const std::size_t length = rows.length;
-  const double* a = rows.sums.data() + a0 * length;
-  const double* b = rows.sums.data() + b0 * length;
 #ifdef LAGSCAN_HAVE_OPENBLAS
   if (length == 0) {
-    std::fill(c, c + tile * tile, 0.0);
+    std::fill(c, c + side * side, 0.0);
     return;
   }
   // A vector holds at most 2n - 1 entries, and n stays below 2^29 (files
   // under 1 GiB): the BLAS's 32-bit sizes hold it.
   const auto k = static_cast<blasint>(length);
-  const auto lda = static_cast<blasint>(length);
-  const auto ldc = static_cast<blasint>(tile);
-  if (a0 == b0) {
-    cblas_dsyrk(CblasRowMajor, CblasUpper, CblasNoTrans, static_cast<blasint>(ma), k, 1.0, a, lda, 0.0, c, ldc);
-  } else {
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, static_cast<blasint>(ma), static_cast<blasint>(mb), k, 1.0,
-                a, lda, b, lda, 0.0, c, ldc);
-  }
+  const auto m = static_cast<blasint>(side);
+  cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, m, k, 1.0, a, k, b, k, 0.0, c, m);
+  (void)pairs;
 #else
-  for (std::size_t i = 0; i < ma; ++i) {
-    for (std::size_t j = a0 == b0 ? i + 1 : 0; j < mb; ++j) {
-      c[i * tile + j] = accurate_dot(a + i * length, b + j * length, length);
+  for (std::size_t i = pairs.x0; i < pairs.x1; ++i) {
+    for (std::size_t j = std::max(pairs.y0, i + 1 > pairs.shift ? i + 1 - pairs.shift : 0); j < pairs.y1; ++j) {
+      c[i * side + j] = accurate_dot(a + i * length, b + j * length, length);
     }
   }
 #endif
 }
 
-// The tiles (ta <= tb) that hold a pair with a row of the block.
-std::vector<std::pair<std::size_t, std::size_t>> tiles_for(row_range rows, std::size_t n) {
-  std::vector<std::pair<std::size_t, std::size_t>> tiles;
-  if (rows.size() == 0) return tiles;
-  const std::size_t side = (n + tile - 1) / tile;
-  const std::size_t first = rows.first / tile;
-  const std::size_t last = (rows.end - 1) / tile;
-  for (std::size_t ta = 0; ta < side; ++ta) {
-    for (std::size_t tb = ta; tb < side; ++tb) {
-      bool needed = (ta >= first && ta <= last) || (tb >= first && tb <= last);
-      if (needed) tiles.emplace_back(ta, tb);
-    }
-  }
-  return tiles;
-}
-
-std::uint64_t pairs_of_tile(std::size_t ma, std::size_t mb, bool diagonal) {
-  return diagonal ? ma * (ma - 1) / 2 : ma * mb;
+std::size_t overlap(std::size_t a0, std::size_t a1, std::size_t b0, std::size_t b1) {
+  return std::min(a1, b1) > std::max(a0, b0) ? std::min(a1, b1) - std::max(a0, b0) : 0;
 }
 
 }  // namespace
@@ -108,6 +121,74 @@ bool fast_uses_blas() {
 #else
   return false;
 #endif
+}
+
+std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads,
+                         progress_meter& meter, const std::function<void(std::size_t, std::size_t, double)>& put,
+                         const std::function<bool(std::size_t, std::size_t)>& wanted) {
+  const std::size_t side = grid_side(files);
+  const std::size_t length = a.sums->length;
+  const std::size_t a_end = a.first + a.sums->own.size();
+  const std::size_t b_end = b.first + b.sums->own.size();
+  // The pairs (x, y), x < y, x held by a and y by b, in each grid tile.
+  auto pairs_in = [&](std::size_t ta, std::size_t tb) {
+    std::uint64_t count = 0;
+    const std::size_t x0 = std::max(ta * side, a.first), x1 = std::min(ta * side + side, a_end);
+    const std::size_t y0 = std::max(tb * side, b.first), y1 = std::min(tb * side + side, b_end);
+    for (std::size_t x = x0; x < x1; ++x) count += y1 > std::max(x + 1, y0) ? y1 - std::max(x + 1, y0) : 0;
+    return count;
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> tiles;
+  std::uint64_t total = 0;
+  const std::size_t grid = (files + side - 1) / side;
+  for (std::size_t ta = 0; ta < grid; ++ta) {
+    if (overlap(ta * side, ta * side + side, a.first, a_end) == 0) continue;
+    for (std::size_t tb = ta; tb < grid; ++tb) {
+      if (overlap(tb * side, tb * side + side, b.first, b_end) == 0 || !wanted(ta, tb)) continue;
+      const std::uint64_t pairs = pairs_in(ta, tb);
+      if (pairs == 0) continue;
+      tiles.emplace_back(ta, tb);
+      total += pairs;
+    }
+  }
+  meter.start(total);
+  const auto tile_count = static_cast<std::int64_t>(tiles.size());
+  // Each thread's scratch is made here: a failure to get storage must not
+  // be raised inside the parallel region. No more threads than tiles.
+  const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, tile_count)));
+  const std::size_t per_thread = side * side + 2 * side * length;
+  std::vector<double> scratch(static_cast<std::size_t>(team) * per_thread);
+#pragma omp parallel num_threads(team)
+  {
+    // Our threads take a tile each; the BLAS (its OpenMP build) runs each one
+    // on the thread that calls it when that thread's task asks for one
+    // thread. The setting belongs to the region's task, not to the caller's,
+    // which keeps its own: --threads is the whole count, no result depends on
+    // it, and a host of the library finds its thread count unchanged.
+    omp_set_num_threads(1);
+    double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * per_thread;
+    double* padding_a = products + side * side;
+    double* padding_b = padding_a + side * length;
+#pragma omp for schedule(dynamic, 1)
+    for (std::int64_t t = 0; t < tile_count; ++t) {
+      if (meter.stopped()) continue;
+      const auto [ta, tb] = tiles[static_cast<std::size_t>(t)];
+      const std::size_t x0 = std::max(ta * side, a.first), x1 = std::min(ta * side + side, a_end);
+      const std::size_t y0 = std::max(tb * side, b.first), y1 = std::min(tb * side + side, b_end);
+      const tile_pairs in_tile{x0 - ta * side, x1 - ta * side, y0 - tb * side, y1 - tb * side, (tb - ta) * side};
+      tile_products(operand(a, ta, side, padding_a), operand(b, tb, side, padding_b), side, length, in_tile,
+                    products);
+      for (std::size_t x = x0; x < x1; ++x) {
+        for (std::size_t y = std::max(x + 1, y0); y < y1; ++y) {
+          const double product = products[(x - ta * side) * side + (y - tb * side)];
+          put(x, y, normalised_correlation(product, a.sums->own[x - a.first], b.sums->own[y - b.first]));
+        }
+      }
+      meter.count(pairs_in(ta, tb));
+    }
+  }
+  meter.finish();
+  return total;
 }
 
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown) {
@@ -124,51 +205,23 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
 
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, progress_meter& meter) {
   const std::size_t n = sums.own.size();
-  const auto tiles = tiles_for(rows, n);
-  auto extent = [n](std::size_t t) { return std::min(tile, n - t * tile); };
-  std::uint64_t total = 0;
-  for (auto [ta, tb] : tiles) total += pairs_of_tile(extent(ta), extent(tb), ta == tb);
-  meter.start(total);
-
   std::vector<double> values(rows.size() * n);
   for (std::size_t i = rows.first; i < rows.end; ++i) {
     values[(i - rows.first) * n + i] = normalised_correlation(sums.own[i], sums.own[i], sums.own[i]);
   }
-  const auto tile_count = static_cast<std::int64_t>(tiles.size());
-  // Each thread's scratch is made here: a failure to get storage must not
-  // be raised inside the parallel region.
-  // No more threads than tiles.
-  const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, tile_count)));
-  std::vector<double> scratch(static_cast<std::size_t>(team) * tile * tile);
-#pragma omp parallel num_threads(team)
-  {
-    // Our threads take a tile each; the BLAS (its OpenMP build) runs each one
-    // on the thread that calls it when that thread's task asks for one
-    // thread. The setting belongs to the region's task, not to the caller's,
-    // which keeps its own: --threads is the whole count, no result depends on
-    // it, and a host of the library finds its thread count unchanged.
-    omp_set_num_threads(1);
-    double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * tile * tile;
-#pragma omp for schedule(dynamic, 1)
-    for (std::int64_t t = 0; t < tile_count; ++t) {
-      if (meter.stopped()) continue;
-      const auto [ta, tb] = tiles[static_cast<std::size_t>(t)];
-      const std::size_t a0 = ta * tile, ma = extent(ta), b0 = tb * tile, mb = extent(tb);
-      tile_products(sums, a0, ma, b0, mb, products);
-      // Different tiles hold different pairs, so no two threads write one place.
-      for (std::size_t i = 0; i < ma; ++i) {
-        for (std::size_t j = ta == tb ? i + 1 : 0; j < mb; ++j) {
-          const std::size_t a = a0 + i;
-          const std::size_t b = b0 + j;
-          double value = normalised_correlation(products[i * tile + j], sums.own[a], sums.own[b]);
-          if (rows.holds(a)) values[(a - rows.first) * n + b] = value;
-          if (rows.holds(b)) values[(b - rows.first) * n + a] = value;
-        }
-      }
-      meter.count(pairs_of_tile(ma, mb, ta == tb));
-    }
-  }
-  meter.finish();
+  if (rows.size() == 0) return values;
+  const std::size_t side = grid_side(n);
+  const std::size_t first = rows.first / side, last = (rows.end - 1) / side;
+  auto holds_row = [&](std::size_t ta, std::size_t tb) {
+    return (ta >= first && ta <= last) || (tb >= first && tb <= last);
+  };
+  // Different pairs land in different places, so no two threads write one.
+  auto put = [&](std::size_t a, std::size_t b, double value) {
+    if (rows.holds(a)) values[(a - rows.first) * n + b] = value;
+    if (rows.holds(b)) values[(b - rows.first) * n + a] = value;
+  };
+  const held_sums all{&sums, 0};
+  grid_pairs(all, all, n, threads, meter, put, holds_row);
   return values;
 }
 

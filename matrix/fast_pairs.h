@@ -12,6 +12,8 @@
 // the exact path in --fast too, so that they print what lagscan prints.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "matrix/similarity.h"
@@ -31,13 +33,28 @@ struct window_sum_rows {
 window_sum_rows make_window_sum_rows(const real_array& window, const std::vector<const real_array*>& sets,
                                      int threads);
 
+// Window sums of the files first .. first + sums->own.size() - 1 of a set.
+struct held_sums {
+  const window_sum_rows* sums = nullptr;
+  std::size_t first = 0;
+};
+
+// The pairs (x, y), x < y, of a set of `files` files with x held by a and y
+// by b, each handed to put(x, y, value) once, from up to `threads` threads
+// at a time. The set is cut into a grid of tiles of 256 x 256 files (fewer
+// when the set is smaller), counted from its first file; only the tiles
+// (ta, tb), ta <= tb, for which wanted(ta, tb) holds are formed, each on one
+// thread, through the BLAS (a blocked loop of our own where the build has
+// no BLAS). A value depends only on the positions of its two files and the
+// size of the set: the same bits whatever the threads and whatever rows or
+// blocks a run holds. Returns the number of pairs.
+std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads,
+                         progress_meter& meter, const std::function<void(std::size_t, std::size_t, double)>& put,
+                         const std::function<bool(std::size_t, std::size_t)>& wanted);
+
 // The rows `rows` of the table of all pairs (rows.size() x sets.size(), row
-// by row), as all_pairs gives them. The pairs go by tiles of 256 x 256 files
-// through the BLAS (a rank-k update for the tiles on the diagonal, a matrix
-// product for the others; a blocked loop of our own where the build has no
-// BLAS), each tile on one thread. A value's tile depends only on the
-// positions of its two files, so it is the same whatever the threads or the
-// rows asked for, and row blocks of several runs join to the whole table.
+// by row), as all_pairs gives them, through grid_pairs: row blocks of
+// several runs join to the whole table.
 std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, int threads, bool shown);
 
 // Whether each set lies outside the domain above (1) or inside it (0).

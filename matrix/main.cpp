@@ -2,6 +2,8 @@
 //
 //   lagscan-matrix [options] S FILE...                all pairs of the files
 //   lagscan-matrix [options] --against REF S FILE...  REF against each file
+//   lagscan-matrix pack -o SET.npy FILE...             the files as one packed set
+//   lagscan-matrix merge [-o FILE] PART...             the parts of --tile runs joined
 //
 // Unlike lagscan it follows the usual habits of command-line programs:
 // messages on standard error, status 0 on success, 1 on a failure, 2 on a
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -26,10 +29,14 @@
 #include "matrix/fast_pairs.h"
 #include "matrix/groups.h"
 #include "matrix/heatmap.h"
+#include "matrix/input_error.h"
+#include "matrix/merge.h"
+#include "matrix/packed_set.h"
 #include "matrix/output_file.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
 #include "matrix/table.h"
+#include "matrix/tiles.h"
 #include "runtime/per_thread.h"
 #include "runtime/thread_count.h"
 
@@ -50,6 +57,8 @@ struct settings {
   std::string output;
   std::string heatmap;
   std::string rows;  // "I/K": block row I of K
+  std::string tile;  // "T/K": tile T of K
+  std::vector<std::string> parts;  // merge's
   int digits = 9;
   int top = 0;
   int threads = 0;  // 0: the library's thread count
@@ -64,6 +73,8 @@ struct settings {
   std::string clusters_out;
   std::string tree_out;
   bool center = false;
+  bool digits_given = false;
+  bool pack = false;
 };
 
 // A program-level failure, reported as "lagscan-matrix: <what>".
@@ -233,7 +244,8 @@ void check_clustering(const settings& options, bool split) {
 }
 
 int run(const settings& options) {
-  std::int32_t s = parse_window_width(options.s_text.c_str());
+  std::int32_t s = 1;  // pack takes no S
+  if (!options.pack) s = parse_window_width(options.s_text.c_str());
   if (const char* message = window_width_message(s)) {
     std::string text = message;
     text.pop_back();  // its line end
@@ -254,6 +266,22 @@ int run(const settings& options) {
   const bool grouped = options.clusters > 0 || options.cluster_at_given;
   // Groups without a file of their own take standard output from the table.
   const bool table_shown = !grouped || !options.clusters_out.empty() || !options.output.empty();
+  const bool tiled = !options.tile.empty();
+  tile_choice tile;
+  if (tiled && !parse_tile(options.tile, tile)) {
+    throw failure{status_usage, "--tile " + options.tile + ": give T/K, tile T of the K (K + 1) / 2 tiles of K blocks"};
+  }
+  const bool clustered = options.clusters > 0 || options.cluster_at_given || !options.clusters_out.empty() ||
+                         !options.tree_out.empty();
+  if (tiled && (options.against || split || !options.heatmap.empty() || options.keep_going || clustered)) {
+    throw failure{status_usage, "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"};
+  }
+  if (tiled && (options.format_given || options.digits_given)) {
+    throw failure{status_usage, "--tile writes a part; merge writes the long form, with --digits"};
+  }
+  if ((tiled || options.pack) && options.output.empty()) {
+    throw failure{status_usage, tiled ? "--tile writes a part for merge: give -o PART" : "give -o SET.npy"};
+  }
   if (!options.against && options.top > 0 && options.format_given && options.format != "long") {
     throw failure{status_usage, "--top for all pairs lists each file's nearest in --format long"};
   }
@@ -274,8 +302,15 @@ int run(const settings& options) {
                                             {"--tree-out", options.tree_out}},
                                            inputs);
   if (!clash.empty()) throw failure{status_usage, clash};
+  if (options.against && is_packed_set(names[0])) {
+    throw failure{status_usage, "--against compares one data file, not a packed set, with each FILE"};
+  }
+  file_list list;
+  for (const std::string& name : names) list.add(name);
+  names = list.names();
 
-  output_file table_out(options.output);
+  // A part or a packed set is written whole or not at all, by its own writer.
+  output_file table_out(tiled || options.pack ? std::string() : options.output);
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
   // Groups without a file of their own go to standard output.
@@ -288,7 +323,9 @@ int run(const settings& options) {
   prepare_for_threads(threads);
   omp_set_dynamic(0);  // --threads N means N
 
-  std::vector<data_file> files = load_files(names, threads);
+  std::vector<std::size_t> which = tiled ? tile_files(names.size(), tile) : std::vector<std::size_t>();
+  for (std::size_t i = 0; !tiled && i < names.size(); ++i) which.push_back(i);
+  std::vector<data_file> files = list.load(which, threads);
   std::int32_t expected = 0;
   if (options.against) {
     if (!files[0].problem.empty()) throw failure{status_failure, file_problem(names[0], files[0].problem)};
@@ -296,7 +333,9 @@ int run(const settings& options) {
   } else {
     expected = usual_count(files);
   }
-  std::vector<std::size_t> kept = files_taking_part(files, first, expected, options.keep_going);
+  // A tile of two empty blocks (more blocks than files) holds no pairs.
+  std::vector<std::size_t> kept = tiled && files.empty() ? std::vector<std::size_t>()
+                                                         : files_taking_part(files, first, expected, options.keep_going);
   if (options.clusters > 0 && static_cast<std::size_t>(options.clusters) > kept.size()) {
     throw failure{status_usage, "--clusters " + std::to_string(options.clusters) + ": there are only " +
                                     std::to_string(kept.size()) + " files"};
@@ -305,7 +344,11 @@ int run(const settings& options) {
     if (options.against) center_values(files[0].values);
     const auto count = static_cast<std::int64_t>(kept.size());
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
-    for (std::int64_t k = 0; k < count; ++k) center_values(files[kept[static_cast<std::size_t>(k)]].values);
+    for (std::int64_t k = 0; k < count; ++k) {
+      real_array& values = files[kept[static_cast<std::size_t>(k)]].values;
+      own_values(values);  // a packed row is read-only in its mapping
+      center_values(values);
+    }
   }
   std::vector<const real_array*> sets;
   std::vector<std::string> kept_names;
@@ -314,12 +357,20 @@ int run(const settings& options) {
     kept_names.push_back(files[i].name);
   }
 
+  const bool shown = !options.quiet && standard_error_is_terminal();
+  if (options.pack) {
+    write_packed_set(options.output, kept_names, sets);
+    return 0;
+  }
   real_array window;
   make_window(window, s);
-  const bool shown = !options.quiet && standard_error_is_terminal();
   table_options table{format_of(options.format), options.digits, options.top};
   if (!options.against && options.top > 0) table.format = table_format::long_form;
   const outside_domain outside = files_outside_domain(window, files, kept, options.against, threads);
+  if (tiled) {
+    write_tile(options.output, tile_job{tile, s, options.fast, options.top, threads, shown, outside.sets}, names, files);
+    return 0;
+  }
   if (options.against) {
     std::vector<double> values =
         options.fast ? against_fast(window, files[0].values, outside.reference, sets, outside.sets, threads, shown)
@@ -374,11 +425,103 @@ int run(const settings& options) {
   return 0;
 }
 
+// Parses the command line into app: -1 when the run goes on, else the
+// status to end with (after --help, --version or a usage error).
+int parse(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    std::cout << version.what() << "\n";
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    say(error.what());
+    std::fprintf(stderr, "Run with --help for more information.\n");
+    return status_usage;
+  }
+  return -1;
+}
+
+// The end of a run: its status, and its message on standard error.
+int finish(const std::function<int()>& work) {
+  try {
+    return work();
+  } catch (const failure& f) {
+    if (!f.what.empty()) say(f.what);
+    return f.status;
+  } catch (const input_error& error) {
+    say(error.what());
+  } catch (const output_error& error) {
+    say(error.what());
+  } catch (const std::bad_alloc&) {
+    say("out of memory");
+  } catch (...) {
+    say("Error");
+  }
+  return status_failure;
+}
+
+// lagscan-matrix pack: the files converted once into a packed set.
+int pack_command(int argc, char** argv) {
+  settings options;
+  options.pack = true;
+  CLI::App app{"Reads the data files once and writes their values as one packed set: SET.npy (numpy's format,\n"
+               "one row of doubles a file) and SET.names (the files' names, one a line), which lagscan-matrix\n"
+               "then takes in place of the files and reads only the rows it needs from.",
+               std::string(program) + " pack"};
+  app.add_option("-o,--output", options.output, "the packed set to write")->option_text("SET.npy")->required();
+  app.add_option("--files-from", options.files_from, "read further paths from LIST, one a line (- for standard input)")
+      ->option_text("LIST");
+  app.add_option("--threads", options.threads, "threads to read with (default: all)")
+      ->check(CLI::Range(1, most_threads))
+      ->option_text("N");
+  app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
+  app.add_option("FILE", options.files, "data files of x y pairs");
+  const int parsed = parse(app, argc, argv);
+  return parsed >= 0 ? parsed : finish([&] { return run(options); });
+}
+
+// lagscan-matrix merge: the parts of the --tile runs joined.
+int merge_command(int argc, char** argv) {
+  settings options;
+  CLI::App app{"Joins the parts that the runs of every tile T/K (--tile) wrote into the output of one run over\n"
+               "all the files, to the byte: each pair once in the long form, or each file's --top nearest. It\n"
+               "checks first that every tile is there once, all from the same files and settings.",
+               std::string(program) + " merge"};
+  app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
+      ->option_text("FILE");
+  app.add_option("--files-from", options.files_from, "read further parts' paths from LIST, one a line (- for standard input)")
+      ->option_text("LIST");
+  app.add_option("--digits", options.digits, "significant digits of the values (default 9, as lagscan; 17 round-trips)")
+      ->check(CLI::Range(1, 17))
+      ->option_text("N");
+  app.add_option("PART", options.parts, "the parts, in any order");
+  const int parsed = parse(app, argc, argv);
+  return parsed >= 0 ? parsed : finish([&] {
+    std::vector<std::string> parts = options.parts;
+    if (!options.files_from.empty()) {
+      std::vector<std::string> listed = read_list(options.files_from);
+      parts.insert(parts.end(), listed.begin(), listed.end());
+    }
+    if (parts.empty()) throw failure{status_usage, "no parts given"};
+    merge_parts(parts, options.output, options.digits);
+    return 0;
+  });
+}
+
 }  // namespace
 }  // namespace lagscan::matrix
 
 int main(int argc, char** argv) {
   using namespace lagscan::matrix;
+  // A first word that cannot be S names another command.
+  if (argc > 1 && std::string(argv[1]) == "pack") return pack_command(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "merge") return merge_command(argc - 1, argv + 1);
   settings options;
   CLI::App app{
       "lagscan's lag correlation for many data files at once: all pairs of the files, or one reference\n"
@@ -413,6 +556,10 @@ int main(int argc, char** argv) {
                  "block row I of K of the table of all pairs (I from 1); the K runs' outputs, one after the\n"
                  "other, are the whole table")
       ->option_text("I/K");
+  app.add_option("--tile", options.tile,
+                 "tile T of K blocks of files (T from 1, row by row over block pairs R <= C), into a part\n"
+                 "for merge (-o PART): reads only the files of its two blocks")
+      ->option_text("T/K");
   app.add_flag("--center", options.center,
                "take each file's mean off its values first, so that baselines do not count (every form)");
   app.add_option("--clusters", options.clusters,
@@ -428,38 +575,15 @@ int main(int argc, char** argv) {
       ->option_text("FILE");
   app.add_flag("--keep-going", options.keep_going, "leave out files that cannot be read or whose counts differ");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.footer("A FILE ending in .npy is a packed set (lagscan-matrix pack --help); lagscan-matrix merge --help\n"
+             "tells how the parts of --tile runs are joined.");
   app.add_option("S", options.s_text, "odd window width")->required();
   app.add_option("FILE", options.files, "data files of x y pairs");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForAllHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion& version) {
-    std::cout << version.what() << "\n";
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    say(error.what());
-    std::fprintf(stderr, "Run with --help for more information.\n");
-    return status_usage;
-  }
+  const int parsed = parse(app, argc, argv);
+  if (parsed >= 0) return parsed;
   options.against = app.count("--against") > 0;
   options.format_given = app.count("--format") > 0;
   options.cluster_at_given = app.count("--cluster-at") > 0;
-  try {
-    return run(options);
-  } catch (const failure& f) {
-    if (!f.what.empty()) say(f.what);
-    return f.status;
-  } catch (const output_error& e) {
-    say(e.what());
-  } catch (const std::bad_alloc&) {
-    say("out of memory");
-  } catch (...) {
-    say("Error");
-  }
-  return status_failure;
+  options.digits_given = app.count("--digits") > 0;
+  return finish([&] { return run(options); });
 }

@@ -27,25 +27,29 @@ std::vector<double> own_sums(const real_array& window, const std::vector<const r
 
 }  // namespace
 
+void load_file(data_file& file) noexcept {
+  // Exceptions must not leave a parallel region: each file's own failure is
+  // kept with it.
+  try {
+    read_numbers(file.values, file.name.c_str());
+  } catch (except_3* error) {
+    file.problem = error->text.c_str();
+    release_error(error);
+    file.values.release_storage();
+  } catch (...) {
+    file.problem = " Error";
+    file.values.release_storage();
+  }
+}
+
 std::vector<data_file> load_files(const std::vector<std::string>& names, int threads) {
   std::vector<data_file> files(names.size());
   const auto n = static_cast<std::int64_t>(names.size());
-  // Exceptions must not leave a parallel region: each file's own failure is
-  // kept with it.
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t i = 0; i < n; ++i) {
     data_file& file = files[static_cast<std::size_t>(i)];
-    try {
-      file.name = names[static_cast<std::size_t>(i)];
-      read_numbers(file.values, file.name.c_str());
-    } catch (except_3* error) {
-      file.problem = error->text.c_str();
-      release_error(error);
-      file.values.release_storage();
-    } catch (...) {
-      file.problem = " Error";
-      file.values.release_storage();
-    }
+    file.name = names[static_cast<std::size_t>(i)];
+    load_file(file);
   }
   return files;
 }

@@ -32,6 +32,10 @@ struct data_file {
   std::string problem;  // empty when read; else the reader's message, e.g. " Cannot open file a.xy"
 };
 
+// Reads file.name into file.values with read_numbers; on a failure, the
+// reader's message goes to file.problem and nothing is raised.
+void load_file(data_file& file) noexcept;
+
 // Reads every file with read_numbers on up to `threads` threads. A file
 // that fails keeps its message in problem; nothing is raised.
 std::vector<data_file> load_files(const std::vector<std::string>& names, int threads);

@@ -21,13 +21,13 @@ void write_line(std::FILE* out, std::string& line) {
   line.clear();
 }
 
+}  // namespace
+
 void write_pair_line(std::FILE* out, const std::string& a, const std::string& b, double value,
                      const table_options& options) {
   std::string line = a + '\t' + b + '\t' + value_text(value, options.digits);
   write_line(out, line);
 }
-
-}  // namespace
 
 std::string value_text(double value, int digits) {
   // The platform's bounded formatting is what lagscan's own output goes

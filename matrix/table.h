@@ -45,6 +45,10 @@ std::vector<std::size_t> best_first(const std::vector<double>& values, std::size
 void write_all_pairs(std::FILE* out, const std::vector<std::string>& names, const std::vector<double>& values,
                      std::size_t first, std::size_t end, const table_options& options);
 
+// One line of the long form: a, b and the value, separated by tabs.
+void write_pair_line(std::FILE* out, const std::string& a, const std::string& b, double value,
+                     const table_options& options);
+
 // One reference against each file, best match first.
 void write_against(std::FILE* out, const std::string& reference, const std::vector<std::string>& names,
                    const std::vector<double>& values, const table_options& options);

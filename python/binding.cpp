@@ -209,6 +209,25 @@ PYBIND11_MODULE(_lagscan, m) {
       "lagscan::all_pairs; report(done, total) or None. See lagscan.matrix.");
 
   m.def(
+      "tile",
+      [](const py::sequence& items, std::size_t rows, std::size_t files, std::size_t blocks, std::size_t number,
+         py::handle s, bool fast, int threads) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        int width = window_width(s);
+        const auto height = static_cast<py::ssize_t>(rows);
+        const auto across = static_cast<py::ssize_t>(sets.size() > rows ? sets.size() - rows : rows);
+        return run_matrix(
+            [&](const lagscan::matrix_options& options) {
+              return lagscan::tile(sets, files, blocks, number, width, options);
+            },
+            fast, threads, py::none(), {height, across});
+      },
+      py::arg("items"), py::arg("rows"), py::arg("files"), py::arg("blocks"), py::arg("number"), py::arg("s"),
+      py::arg("fast"), py::arg("threads"),
+      "lagscan::tile: tile `number` of `blocks` of `files` sequences; items are block R's (`rows` of them), then "
+      "block C's.");
+  m.def(
       "against",
       [](py::handle reference, const py::sequence& items, py::handle s, bool fast, int threads,
          const py::object& report) {

@@ -159,4 +159,17 @@ LAGSCAN_API std::vector<double> against(std::span<const double> reference,
                                         std::span<const std::span<const double>> sets, int s,
                                         const matrix_options& options = {});
 
+// One tile of the all-pairs table of `files` sequences cut into `blocks`
+// blocks (block b: sequences files * (b - 1) / blocks up to files * b /
+// blocks), for spreading a set over machines: tile `number` (from 1, row by
+// row over the block pairs R <= C, as lagscan-matrix --tile numbers them).
+// `sets` holds the sequences of block R, then those of block C when C != R.
+// |R| x |C| row-major: entry (x, y) for the pairs x < y, and on a diagonal
+// tile the diagonal, with the bits all_pairs gives them for the whole set
+// (method::fast included); the other entries 0. std::invalid_argument for a
+// tile that does not exist or a count of sets that does not fit it.
+LAGSCAN_API std::vector<double> tile(std::span<const std::span<const double>> sets, std::size_t files,
+                                     std::size_t blocks, std::size_t number, int s,
+                                     const matrix_options& options = {});
+
 }  // namespace lagscan

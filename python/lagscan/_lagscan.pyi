@@ -20,6 +20,9 @@ def all_pairs(
     items: Sequence[npt.ArrayLike], s: int, fast: bool, threads: int,
     report: Optional[Callable[[int, int], object]],
 ) -> npt.NDArray[np.float64]: ...
+def tile(
+    items: Sequence[npt.ArrayLike], rows: int, files: int, blocks: int, number: int, s: int, fast: bool, threads: int,
+) -> npt.NDArray[np.float64]: ...
 def against(
     ref: npt.ArrayLike, items: Sequence[npt.ArrayLike], s: int, fast: bool, threads: int,
     report: Optional[Callable[[int, int], object]],
