@@ -43,13 +43,12 @@ output_file::output_file(const std::string& path) : path_(path) {
   std::mt19937 names(seed());
   for (int k = 0; k < temporary_name_tries && file_ == nullptr; ++k) {
     temporary_ = path_ + "." + hex8(static_cast<std::uint32_t>(names())) + ".tmp";
-    file_ = platform::create_new_file(temporary_.c_str());
+    file_ = platform::create_temporary_file(temporary_.c_str());
   }
   if (file_ == nullptr) {
     temporary_.clear();
     throw output_error("cannot write " + path_);
   }
-  platform::remove_on_signal(temporary_.c_str());
 }
 
 output_file::~output_file() {

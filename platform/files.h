@@ -57,11 +57,17 @@ bool remove_file(const char* path);
 // Until forget_on_signal(path), a signal that ends the process (POSIX:
 // SIGINT, SIGTERM, SIGHUP) removes the file at path first, and the process
 // then ends as the signal would have ended it: a run stopped by Ctrl-C
-// leaves no half-written temporary file. At most two paths at a time (false
-// when full). Windows ends a console program at Ctrl-C without a way to
+// leaves no half-written temporary file. At most eight paths at a time
+// (false when full). Windows ends a console program at Ctrl-C without a way to
 // remove a file it holds open: there these do nothing.
 bool remove_on_signal(const char* path);
 void forget_on_signal(const char* path);
+
+// create_new_file and remove_on_signal in one step: the signals that end the
+// process wait while the file is made and recorded, so that none can come
+// between the two and leave the file behind. Null when the file cannot be
+// made or recorded (then there is none).
+std::FILE* create_temporary_file(const char* path);
 
 // Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
 // rather than a plain file or a folder.

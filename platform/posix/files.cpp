@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,7 +135,7 @@ struct removal_slot {
   char path[PATH_MAX];
   volatile std::sig_atomic_t in_use;
 };
-removal_slot removal_slots[2];
+removal_slot removal_slots[8];
 constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_and_end(int signal_number) {
@@ -170,6 +171,23 @@ void forget_on_signal(const char* path) {
   for (removal_slot& slot : removal_slots) {
     if (slot.in_use && std::strcmp(slot.path, native) == 0) slot.in_use = 0;
   }
+}
+
+std::FILE* create_temporary_file(const char* path) {
+  sigset_t ending{};
+  sigset_t before{};
+  sigemptyset(&ending);
+  for (int signal_number : ending_signals) sigaddset(&ending, signal_number);
+  ::pthread_sigmask(SIG_BLOCK, &ending, &before);
+  std::FILE* f = create_new_file(path);
+  if (f != nullptr && !remove_on_signal(path)) {
+    std::fclose(f);
+    remove_file(path);
+    f = nullptr;
+  }
+  // A signal that came meanwhile is delivered here, and finds the file recorded.
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return f;
 }
 
 bool identify_file(const char* path, file_id& id) {

@@ -65,6 +65,7 @@ bool is_device_or_pipe(const char* path) {
 
 bool remove_on_signal(const char*) { return true; }
 void forget_on_signal(const char*) {}
+std::FILE* create_temporary_file(const char* path) { return create_new_file(path); }
 
 bool identify_file(const char* path, file_id& id) {
   // No access rights are asked for, so a file that another program holds
