@@ -121,16 +121,21 @@ the same bits on every machine. lagscan-matrix computes the same value for
 all pairs of a set of files, or for one reference against many, on every
 core.")
 
+# The paragraph that the library's packages share, as Debian's split
+# packages do, before each one's own.
+set(library_description
+    "The library behind lagscan: the triangle-weighted lagged
+cross-correlation of two sequences, to the same bits as the lagscan
+program, its per-lag profile, the data file loader, and all pairs of many
+sequences at once, exact or through window sums, on several threads.")
+
 if(NOT WIN32)
   lagscan_debian_package(library liblagscan0
     SECTION libs
     SHARED_LIBRARY
     DESCRIPTION
       "lagged cross-correlation of sampled signals - shared library"
-      "The library behind lagscan: the triangle-weighted lagged
-cross-correlation of two sequences, to the same bits as the lagscan
-program, its per-lag profile, the data file loader, and all pairs of many
-sequences at once, exact or through window sums, on several threads."
+      "${library_description}"
       "This package holds the shared library.")
 endif()
 
@@ -141,10 +146,7 @@ lagscan_debian_package(development liblagscan-dev
   SUGGESTS libopenblas-openmp-dev
   DESCRIPTION
     "lagged cross-correlation of sampled signals - development files"
-    "The library behind lagscan: the triangle-weighted lagged
-cross-correlation of two sequences, to the same bits as the lagscan
-program, its per-lag profile, the data file loader, and all pairs of many
-sequences at once, exact or through window sums, on several threads."
+    "${library_description}"
     "This package holds the C++ headers, the static library, the CMake
 package (find_package(lagscan)), the pkg-config file and an example
 project.")
@@ -162,10 +164,7 @@ if(TARGET lagscan_python)
             "python3 (<< ${python_major}.${python_next_minor})"
     DESCRIPTION
       "lagged cross-correlation of sampled signals - Python 3 module"
-      "The library behind lagscan: the triangle-weighted lagged
-cross-correlation of two sequences, to the same bits as the lagscan
-program, its per-lag profile, the data file loader, and all pairs of many
-sequences at once, exact or through window sums, on several threads."
+      "${library_description}"
       "This package holds the module lagscan for Python 3, on numpy arrays.")
   # dpkg-shlibdeps finds liblagscan.so.0 in the build (its dependency is
   # liblagscan0 of the same build, named above).
