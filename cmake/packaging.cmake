@@ -102,8 +102,15 @@ macro(lagscan_debian_package component name)
   list(JOIN package_depends ", " CPACK_DEBIAN_${package_variable}_PACKAGE_DEPENDS)
   list(JOIN package_SUGGESTS ", " CPACK_DEBIAN_${package_variable}_PACKAGE_SUGGESTS)
   if(package_SHARED_LIBRARY)
+    # The ldconfig trigger refreshes the loader's cache. CPack would also
+    # write a postinst and postrm calling ldconfig themselves, which Debian's
+    # policy asks packages not to do; naming those scripts among the extra
+    # control files stops it, and as no such files exist none is added
+    # (CPack says so, as "Adding file to tar:" with no name).
     set(CPACK_DEBIAN_${package_variable}_PACKAGE_CONTROL_EXTRA
-        ${CMAKE_SOURCE_DIR}/cmake/debian/shared-library/triggers)
+        ${CMAKE_SOURCE_DIR}/cmake/debian/shared-library/triggers
+        ${CMAKE_SOURCE_DIR}/cmake/debian/shared-library/none/postinst
+        ${CMAKE_SOURCE_DIR}/cmake/debian/shared-library/none/postrm)
   endif()
   if(NOT WIN32)
     install(FILES cmake/debian/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz

@@ -94,6 +94,9 @@ case $kind in
     [ "$(cat control/shlibs)" = "liblagscan 0 liblagscan0 (>= $version)" ] ||
       fail "liblagscan0's shlibs file says: $(cat control/shlibs)"
     grep -qx "activate-noawait ldconfig" control/triggers || fail "liblagscan0 has no ldconfig trigger"
+    # The trigger does the work: maintainer scripts calling ldconfig are what
+    # lintian warns of (maintscript-calls-ldconfig).
+    ! grep -qs ldconfig control/postinst control/postrm || fail "liblagscan0's maintainer scripts call ldconfig"
     grep -q '^prefix=/usr$' "liblagscan-dev/$libdir/pkgconfig/lagscan.pc" ||
       fail "the packaged lagscan.pc does not name /usr as its prefix"
 
