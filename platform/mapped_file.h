@@ -32,7 +32,9 @@ class mapped_file {
  private:
   const unsigned char* data_ = nullptr;
   std::uint64_t size_ = 0;
-  void* handle_ = nullptr;  // Windows: the mapping object
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the mapping object
+#endif
 };
 
 }  // namespace lagscan::platform
