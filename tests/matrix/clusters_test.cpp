@@ -82,7 +82,10 @@ class clusters : public matrix_command {
     std::vector<std::string> names;
     for (int m = 0; m < 4; ++m) {
       for (int f = 0; f < 3; ++f) {
-        std::string name = "w" + std::to_string(f) + "_" + std::to_string(m) + ".xy";
+        std::string family = "w";
+        family += std::to_string(f);
+        family += '_';
+        std::string name = numbered_file(family.c_str(), m);
         data.write(name, xy_file(family_wave(f, m, n, rng)));
         names.push_back(name);
       }
@@ -146,7 +149,7 @@ TEST_F(clusters, three_shifted_families_in_every_form) {
   std::map<std::string, std::string> of = cluster_of(r.out);
   ASSERT_EQ(of.size(), 12u);
   for (const std::string& name : names) {
-    EXPECT_EQ(of[name], of["w" + name.substr(1, 1) + "_0.xy"]) << name << " is in its family's group";
+    EXPECT_EQ(of[name], of[numbered_file(name.substr(0, 3).c_str(), 0)]) << name << " is in its family's group";
   }
   EXPECT_EQ(std::set<std::string>({of["w0_0.xy"], of["w1_0.xy"], of["w2_0.xy"]}).size(), 3u);
   for (const auto& row : split_lines(r.out, '\t')) {
@@ -202,7 +205,7 @@ TEST_F(clusters, past_a_thousand_files_the_dendrogram_ends_at_the_blocks) {
   // 1001 files of two kinds, alternating: blocks of two files, 501 a side.
   std::string list;
   for (int k = 0; k < 1001; ++k) {
-    std::string name = "p" + std::to_string(k) + ".xy";
+    std::string name = numbered_file("p", k);
     data.write(name, k % 2 == 0 ? "1 1\n2 2\n3 3.5\n" : "1 3\n2 -2\n3 1\n");
     list += name + "\n";
   }
@@ -240,7 +243,7 @@ TEST_F(clusters, scipy_reads_the_tree_and_builds_the_same) {
   for (int k = 0; k < 40; ++k) {
     std::vector<double> y(30);
     for (std::size_t i = 0; i < y.size(); ++i) y[i] = std::sin(0.2 * (k % 4 + 1) * static_cast<double>(i)) + 0.8 * normal(rng);
-    std::string name = "r" + std::to_string(k) + ".xy";
+    std::string name = numbered_file("r", k);
     data.write(name, xy_file(y));
     args.push_back(name);
   }
@@ -298,7 +301,7 @@ class centred : public matrix_command {
       std::vector<double> y(static_cast<std::size_t>(n));
       const double baseline = (k % 2 == 0 ? 1.0 : -1.0) * 1000.0 * (k + 1) + 0.1 * k;
       for (double& v : y) v = baseline + normal(rng);
-      std::string name = "b" + std::to_string(k) + ".xy";
+      std::string name = numbered_file("b", k);
       data.write(name, xy_file(y));
       real_array a;
       for (double v : y) a.append(v);
@@ -358,7 +361,7 @@ TEST_F(centred, baselines_decide_the_groups_unless_centred) {
     for (std::size_t i = 0; i < y.size(); ++i) {
       y[i] = (k < 3 ? 3.0 : -3.0) + std::sin(0.4 * static_cast<double>(i) + 0.01 * k);
     }
-    std::string name = "e" + std::to_string(k) + ".xy";
+    std::string name = numbered_file("e", k);
     data.write(name, xy_file(y));
     args.push_back(name);
   }

@@ -34,7 +34,7 @@ std::vector<std::string> write_files(const temp_dir& data, int files, int values
       std::snprintf(line, sizeof line, "%d %.17g\n", i, y);
       text += line;
     }
-    names.push_back("t" + std::to_string(f) + ".xy");
+    names.push_back(numbered_file("t", f));
     data.write(names.back(), text);
   }
   return names;
