@@ -16,6 +16,10 @@ void check_width(int s);
 // std::invalid_argument with the command's words when the counts differ.
 void check_same_count(std::size_t first, std::size_t second);
 
+// The threads a call asks for: 0 means all processors; std::invalid_argument
+// for a negative count.
+int team_size(int threads);
+
 // A real_array over the host's values: capacity 0, so it frees nothing and
 // must not grow. std::length_error "Array too large" beyond our arrays' limit.
 class borrowed_values {

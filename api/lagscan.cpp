@@ -1,5 +1,7 @@
 #include "lagscan/lagscan.hpp"
 
+#include <omp.h>
+
 #include <cstring>
 #include <new>
 
@@ -7,6 +9,7 @@
 #include "api/library_calls.h"
 #include "app/driver.h"
 #include "app/lag_correlation.h"
+#include "app/team_correlation.h"
 #include "memory/size_limit_error.h"
 #include "streams/except_3.h"
 #include "streams/file_in.h"
@@ -31,6 +34,11 @@ void check_width(int s) {
 
 void check_same_count(std::size_t first, std::size_t second) {
   if (first != second) throw std::invalid_argument("Number of points in files needs to be the same");
+}
+
+int team_size(int threads) {
+  if (threads < 0) throw std::invalid_argument("threads must be 0 (all processors) or more");
+  return threads == 0 ? omp_get_num_procs() : threads;
 }
 
 borrowed_values::borrowed_values(std::span<const double> values) {
@@ -95,6 +103,15 @@ double correlation(std::span<const double> a, std::span<const double> b, int s) 
   return api::library_call([&] {
     checked_pair pair(a, b, s);
     return lag_correlation(pair.window, pair.x_values.get(), pair.y_values.get());
+  });
+}
+
+double correlation(std::span<const double> a, std::span<const double> b, int s, int threads) {
+  return api::library_call([&] {
+    checked_pair pair(a, b, s);
+    const real_array& x = pair.x_values.get();
+    const int team = worthwhile_team(x.count, s, api::team_size(threads));
+    return team_lag_correlation(pair.window, x, pair.y_values.get(), team);
   });
 }
 

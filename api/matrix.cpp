@@ -1,5 +1,4 @@
 // Many sequences at once, through lagscan-matrix's own computation.
-#include <omp.h>
 
 #include <algorithm>
 #include <exception>
@@ -26,11 +25,6 @@ matrix::progress_report report_to(const progress_function& progress) {
   return [&progress](const matrix::progress_state& state) {
     return progress(progress_info{static_cast<std::size_t>(state.done), static_cast<std::size_t>(state.total)});
   };
-}
-
-int team_size(int threads) {
-  if (threads < 0) throw std::invalid_argument("threads must be 0 (all processors) or more");
-  return threads == 0 ? omp_get_num_procs() : threads;
 }
 
 // The host's sequences as our arrays, without a copy, all of `count` values.
@@ -65,7 +59,7 @@ std::vector<double> finished(const matrix::progress_meter& meter, std::vector<do
 std::vector<double> all_pairs(std::span<const std::span<const double>> sets, int s, const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
-    const int threads = team_size(options.threads);
+    const int threads = api::team_size(options.threads);
     borrowed_sets arrays(sets, sets.empty() ? 0 : sets[0].size());
     real_array window;
     api::make_window(window, s);
@@ -90,7 +84,7 @@ std::vector<double> against(std::span<const double> reference, std::span<const s
                             const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
-    const int threads = team_size(options.threads);
+    const int threads = api::team_size(options.threads);
     api::borrowed_values own(reference);
     borrowed_sets arrays(sets, reference.size());
     real_array window;
@@ -111,7 +105,7 @@ std::vector<double> tile(std::span<const std::span<const double>> sets, std::siz
                          std::size_t number, int s, const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
-    const int threads = team_size(options.threads);
+    const int threads = api::team_size(options.threads);
     matrix::tile_choice choice;
     if (!matrix::tile_of(number, blocks, choice)) {
       throw std::invalid_argument("no tile " + std::to_string(number) + " of " + std::to_string(blocks) + " blocks");

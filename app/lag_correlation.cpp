@@ -61,12 +61,17 @@ void unweighted_lag_sums(const real_array& x, const real_array& y, std::int64_t 
   unweighted_lag_sums_on(chosen_lag_path(), x, y, reach, sums);
 }
 
-void unweighted_lag_sums_reference(const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+void lag_sums_reference(const real_array& x, const real_array& y, std::int64_t first, std::int64_t count,
+                        double* sums) {
   std::int64_t n = x.count;
-  for (std::int64_t m = -reach; m <= reach; ++m) {
+  for (std::int64_t m = first; m < first + count; ++m) {
     std::int64_t lo = std::max<std::int64_t>(0, -m);
-    sums[reach + m] = ordered_dot(x.buffer + lo, y.buffer + lo + m, std::min(n, n - m) - lo);
+    sums[m - first] = ordered_dot(x.buffer + lo, y.buffer + lo + m, std::min(n, n - m) - lo);
   }
+}
+
+void unweighted_lag_sums_reference(const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+  lag_sums_reference(x, y, -reach, 2 * reach + 1, sums);
 }
 
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b) {

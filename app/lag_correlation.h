@@ -38,6 +38,11 @@ double lag_product_sum_reference(const real_array& w, const real_array& x, const
 void unweighted_lag_sums(const real_array& x, const real_array& y, std::int64_t reach, double* sums);
 void unweighted_lag_sums_reference(const real_array& x, const real_array& y, std::int64_t reach, double* sums);
 
+// The lag sums of lags first .. first + count - 1 into sums[0 .. count - 1],
+// one lag at a time in the reference order; every lag overlaps.
+void lag_sums_reference(const real_array& x, const real_array& y, std::int64_t first, std::int64_t count,
+                        double* sums);
+
 // C(W; A, B) / sqrt(|C(W; B, B) * C(W; A, A)|): the three sums, then
 // normalised_correlation.
 double lag_correlation(const real_array& w, const real_array& a, const real_array& b);

@@ -130,21 +130,27 @@ lag_path chosen_lag_path() {
   return fastest;
 }
 
-void unweighted_lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+void lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t first, std::int64_t count,
+                 double* sums) {
   shifted_sums_fn shifted_sums = nullptr;
   switch (path) {
-    case lag_path::reference: unweighted_lag_sums_reference(x, y, reach, sums); return;
+    case lag_path::reference: lag_sums_reference(x, y, first, count, sums); return;
     case lag_path::sse2: shifted_sums = &shifted_sums_sse2; break;
     case lag_path::avx2: shifted_sums = &shifted_sums_avx2; break;
     case lag_path::avx512: shifted_sums = &shifted_sums_avx512; break;
   }
+  const std::int64_t end = first + count;
   lag_sums lags{shifted_sums, x.buffer, y.buffer, x.count, nullptr};
-  lags.write_below_zero(-reach, 0, sums + reach);
-  for (std::int64_t m = 0; m <= reach;) {
-    auto count = static_cast<std::int32_t>(smaller(lags_per_pass, reach + 1 - m));
-    shifted_sums(x.buffer, y.buffer, x.count, m, count, sums + reach + m);
-    m += count;
+  if (first < 0) lags.write_below_zero(first, smaller(end, 0), sums - first);
+  for (std::int64_t m = first < 0 ? 0 : first; m < end;) {
+    auto run = static_cast<std::int32_t>(smaller(lags_per_pass, end - m));
+    shifted_sums(x.buffer, y.buffer, x.count, m, run, sums + (m - first));
+    m += run;
   }
+}
+
+void unweighted_lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t reach, double* sums) {
+  lag_sums_on(path, x, y, -reach, 2 * reach + 1, sums);
 }
 
 double lag_product_sum_on(lag_path path, const real_array& w, const real_array& x, const real_array& y) {

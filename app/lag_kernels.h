@@ -38,4 +38,11 @@ double lag_product_sum_on(lag_path path, const real_array& w, const real_array& 
 // be below count(X) (every lag overlaps); Y holds at least count(X) elements.
 void unweighted_lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t reach, double* sums);
 
+// Any run of them: sums[j] = the lag sum of lag first + j, 0 <= j < count,
+// with the same bits as above. Every lag of the run must overlap
+// (|lag| < count(X)). Runs of one sum cut anywhere give the same bits, so
+// threads may form the pieces of one correlation.
+void lag_sums_on(lag_path path, const real_array& x, const real_array& y, std::int64_t first, std::int64_t count,
+                 double* sums);
+
 }  // namespace lagscan

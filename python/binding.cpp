@@ -147,13 +147,14 @@ PYBIND11_MODULE(_lagscan, m) {
 
   m.def(
       "correlation",
-      [](py::handle a, py::handle b, py::handle s) {
+      [](py::handle a, py::handle b, py::handle s, int threads) {
         values x(a, "a"), y(b, "b");
         int width = window_width(s);
         py::gil_scoped_release free;
-        return lagscan::correlation(x.view(), y.view(), width);
+        return lagscan::correlation(x.view(), y.view(), width, threads);
       },
-      py::arg("a"), py::arg("b"), py::arg("s"), "lagscan::correlation; see lagscan.correlation.");
+      py::arg("a"), py::arg("b"), py::arg("s"), py::arg("threads") = 0,
+      "lagscan::correlation on up to `threads` threads (0: all); see lagscan.correlation.");
 
   m.def(
       "lag_sum",

@@ -34,9 +34,9 @@
 // own or of the OpenMP runtime, replaces no global operator new or delete,
 // and leaves no work at exit that could touch the host's objects or run
 // after its teardown (its few process-wide holders have destructors that do
-// nothing; its heap lives until the process ends). The matrix functions run
-// their own OpenMP team of the size asked for, on the calling thread and
-// helpers.
+// nothing; its heap lives until the process ends). The matrix functions and
+// correlation with a thread count run their own OpenMP team of the size
+// asked for, on the calling thread and helpers.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +63,12 @@ LAGSCAN_API const char* version() noexcept;
 // ("s is too large"), a.size() != b.size() ("Number of points in files
 // needs to be the same").
 LAGSCAN_API double correlation(std::span<const double> a, std::span<const double> b, int s);
+
+// The same value, the same bits, formed by a team of up to `threads` OpenMP
+// threads (0: all processors) when the sequences are long enough for a
+// team to pay; the call above uses the calling thread alone.
+// std::invalid_argument for a negative count too, after the checks above.
+LAGSCAN_API double correlation(std::span<const double> a, std::span<const double> b, int s, int threads);
 
 // C(X, Y), the weighted lag sum itself, in the same order and with the same
 // errors as correlation.

@@ -137,7 +137,17 @@ def read_xy(path: PathLike) -> npt.NDArray[np.float64]:
         raise _file_error(failure, path) from None
 
 
-def correlation(a: npt.ArrayLike, b: npt.ArrayLike, s: int) -> float:
+def _thread_count(threads: Optional[int]) -> int:
+    """The library's count: 0 for all processors."""
+    if threads is None:
+        return 0
+    count = operator.index(threads)
+    if count < 1:
+        raise ValueError("threads must be at least 1, not %d" % count)
+    return count
+
+
+def correlation(a: npt.ArrayLike, b: npt.ArrayLike, s: int, *, threads: Optional[int] = None) -> float:
     """The lagged cross-correlation of a and b over a window of width s.
 
     The value is the ``lagscan`` command's for two files holding the values
@@ -148,6 +158,10 @@ def correlation(a: npt.ArrayLike, b: npt.ArrayLike, s: int) -> float:
             array of reals (lists, int or float32 arrays, strided views). A
             C-contiguous float64 array is read in place, without a copy.
         s: the odd window width; the lags run from -(s-1)/2 to (s-1)/2.
+        threads: the most threads to compute on (default: all processors).
+            Long sequences share their lag sums among them; short ones,
+            where starting threads would cost more than it saves, take one.
+            The value is the same bits on any number.
 
     Returns:
         sum_m w[m] C_m(a, b) / sqrt(sum_m w[m] C_m(a, a) * sum_m w[m] C_m(b, b)),
@@ -157,10 +171,10 @@ def correlation(a: npt.ArrayLike, b: npt.ArrayLike, s: int) -> float:
 
     Raises:
         ValueError: s even, not positive or too large; lengths that differ;
-            an input that is not one-dimensional.
-        TypeError: s not an integer.
+            an input that is not one-dimensional; threads below 1.
+        TypeError: s or threads not an integer.
     """
-    return _lagscan.correlation(a, b, s)
+    return _lagscan.correlation(a, b, s, _thread_count(threads))
 
 
 def lag_sum(a: npt.ArrayLike, b: npt.ArrayLike, s: int) -> float:
@@ -238,12 +252,7 @@ def _sequence(items: Sequence[Item]) -> list:
 
 def _run(compute: Callable[..., npt.NDArray[np.float64]], fast: bool, threads: Optional[int],
          progress: Union[bool, ProgressReport]) -> npt.NDArray[np.float64]:
-    if threads is None:
-        count = 0
-    else:
-        count = operator.index(threads)
-        if count < 1:
-            raise ValueError("threads must be at least 1, not %d" % count)
+    count = _thread_count(threads)
     report: Optional[ProgressReport]
     line = None
     if callable(progress):

@@ -40,6 +40,7 @@ using call = std::function<void(std::span<const double>, std::span<const double>
 
 const std::pair<const char*, call> every_function[] = {
     {"correlation", [](auto a, auto b, int s) { correlation(a, b, s); }},
+    {"correlation_on_threads", [](auto a, auto b, int s) { correlation(a, b, s, 2); }},
     {"lag_sum", [](auto a, auto b, int s) { lag_sum(a, b, s); }},
     {"profile", [](auto a, auto b, int s) { profile(a, b, s); }},
     {"all_pairs", [](auto a, auto b, int s) { all_pairs(std::vector<std::span<const double>>{a, b}, s); }},
@@ -78,6 +79,7 @@ TEST(matrix_arguments, a_negative_thread_count_is_refused) {
   options.threads = -1;
   EXPECT_THROW(all_pairs(sets, 3, options), std::invalid_argument);
   EXPECT_THROW(against(a, sets, 3, options), std::invalid_argument);
+  EXPECT_THROW(correlation(a, a, 3, -1), std::invalid_argument);
 }
 
 TEST(matrix_arguments, no_sets_give_empty_results) {

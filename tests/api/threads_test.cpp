@@ -22,6 +22,8 @@ const matrix_options fast_method{method::fast, 0, {}};
 // Everything one round of calls gives, compared to the bit.
 struct results {
   double value = 0.0;
+  double long_value = 0.0;  // long enough for correlation's own team
+  double team_value = 0.0;
   double sum = 0.0;
   lag_profile lags;
   std::vector<double> read;
@@ -40,7 +42,8 @@ bool same(const std::vector<double>& x, const std::vector<double>& y) {
 }
 
 bool same(const results& x, const results& y) {
-  return same_bits(x.value, y.value) && same_bits(x.sum, y.sum) && x.lags.lags == y.lags.lags &&
+  return same_bits(x.value, y.value) && same_bits(x.long_value, y.long_value) &&
+         same_bits(x.team_value, y.team_value) && same_bits(x.sum, y.sum) && x.lags.lags == y.lags.lags &&
          same(x.lags.sums, y.lags.sums) && same(x.lags.normalised, y.lags.normalised) &&
          x.lags.best_lag == y.lags.best_lag && same(x.read, y.read) && same(x.table, y.table) &&
          same(x.fast_table, y.fast_table) && same(x.row, y.row) && same(x.fast_row, y.fast_row);
@@ -50,6 +53,7 @@ class many_host_threads : public ::testing::Test {
  protected:
   void SetUp() override {
     for (std::uint64_t k = 0; k < 6; ++k) sets_values.push_back(random_values(1500, 40 + k));
+    for (std::uint64_t k = 0; k < 2; ++k) long_values.push_back(random_values(12000, 50 + k));
     for (const auto& values : sets_values) sets.emplace_back(values);
     for (std::size_t k = 0; k < 3; ++k) {
       paths.push_back(data.path() / ("set" + std::to_string(k) + ".xy"));
@@ -65,6 +69,8 @@ class many_host_threads : public ::testing::Test {
     const std::vector<double>& b = sets_values[(t + 1) % sets_values.size()];
     const int s = 101 + 2 * static_cast<int>(t);
     r.value = correlation(a, b, s);
+    r.long_value = correlation(long_values[t % 2], long_values[(t + 1) % 2], s);
+    r.team_value = correlation(long_values[t % 2], long_values[(t + 1) % 2], s, 3);
     r.sum = lag_sum(a, b, s);
     r.lags = profile(a, b, s);
     r.read = read_values(paths[t % paths.size()]);
@@ -80,6 +86,7 @@ class many_host_threads : public ::testing::Test {
 
   temp_dir data;
   std::vector<std::vector<double>> sets_values;
+  std::vector<std::vector<double>> long_values;
   std::vector<std::span<const double>> sets;
   std::vector<std::filesystem::path> paths;
 };
@@ -87,7 +94,10 @@ class many_host_threads : public ::testing::Test {
 TEST_F(many_host_threads, get_the_bits_of_calls_made_alone) {
   constexpr std::size_t thread_count = 16;
   std::vector<results> alone(thread_count);
-  for (std::size_t t = 0; t < thread_count; ++t) alone[t] = round(t);
+  for (std::size_t t = 0; t < thread_count; ++t) {
+    alone[t] = round(t);
+    EXPECT_TRUE(same_bits(alone[t].team_value, alone[t].long_value)) << "a team's value, thread " << t;
+  }
 
   // All threads wait at the gate, so that their calls overlap.
   std::mutex gate;

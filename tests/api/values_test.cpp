@@ -47,6 +47,7 @@ const value_case value_cases[] = {
     {"values_near_1e200", 50, 1, 14, 1e200, value_case::none, true},
     {"values_near_1e200_s_101", 50, 101, 15, 1e200, value_case::none, true},
     {"inf_in_data", 30, 101, 16, 0.0, value_case::inf_in_a, true},
+    {"long_enough_for_a_team", 40000, 101, 17},
 };
 
 class library_values : public ::testing::TestWithParam<value_case> {
@@ -113,6 +114,10 @@ TEST_P(library_values, correlation_has_the_bits_of_the_command) {
   ASSERT_NE(at, std::string::npos) << r.out;
   double printed = std::strtod(r.out.c_str() + at + row.size(), nullptr);
   EXPECT_TRUE(same_bits(value, printed)) << bits_text(value) << " printed " << bits_text(printed);
+  for (int threads : {0, 1, 2, 3}) {
+    double on_team = correlation(a, b, c.s, threads);
+    EXPECT_TRUE(same_bits(value, on_team)) << bits_text(on_team) << " on " << threads << " threads";
+  }
 
   // And the command's kernels, called directly.
   real_array w;

@@ -21,6 +21,7 @@
 #include "app/lag_correlation.h"
 #include "app/lag_kernels.h"
 #include "app/shifted_sums.h"
+#include "app/team_correlation.h"
 
 namespace lagscan {
 namespace {
@@ -265,6 +266,32 @@ TEST_P(fast_path, self_sums_match_the_reference_within_and_past_the_lags_kept) {
   }
 }
 
+// Any run of lags, on either side of zero or across it, has the lag sums
+// of the whole: the offsets of a run that starts below zero are where a
+// fault would show.
+TEST_P(fast_path, any_run_of_lag_sums_is_that_part_of_all_of_them) {
+  std::mt19937_64 rng(41);
+  real_array x, y;
+  for (std::int64_t n : {1, 2, 5, 9, 40, 301}) {
+    fill_random(x, n, value_kind::mixed, rng);
+    fill_random(y, n, value_kind::mixed, rng);
+    const std::int64_t reach = n - 1;
+    std::vector<double> all(static_cast<std::size_t>(2 * reach + 1));
+    unweighted_lag_sums_reference(x, y, reach, all.data());
+    for (int draw_count = 0; draw_count < 50; ++draw_count) {
+      std::int64_t first = -reach + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(2 * reach + 1));
+      std::int64_t count = 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(reach + 1 - first));
+      std::vector<double> run(static_cast<std::size_t>(count) + 1, 42.0);  // one more: nothing written past the run
+      lag_sums_on(GetParam(), x, y, first, count, run.data());
+      for (std::int64_t j = 0; j < count; ++j) {
+        ASSERT_TRUE(same_bits(all[static_cast<std::size_t>(reach + first + j)], run[static_cast<std::size_t>(j)]))
+            << "n=" << n << " lag " << first + j << " in a run from " << first << " of " << count;
+      }
+      ASSERT_EQ(run.back(), 42.0) << "n=" << n << " run from " << first << " of " << count;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(paths, fast_path, ::testing::Values(lag_path::sse2, lag_path::avx2, lag_path::avx512),
                          [](const auto& row) { return std::string(lag_path_name(row.param)); });
 
@@ -295,6 +322,53 @@ TEST(lag_path, lags_without_overlap_leave_a_zero_total_positive) {
   for (lag_path path : all_lag_paths) {
     if (!lag_path_available(path)) continue;
     EXPECT_TRUE(same_bits(0.0, lag_product_sum_on(path, w, x, y))) << lag_path_name(path);
+  }
+}
+
+// A team shares one correlation's lag sums among its threads; the value
+// keeps the bits of the calling thread's alone, for teams larger than the
+// lags (empty shares), windows wider than the data, a sequence with itself,
+// and values that overflow or are not numbers.
+TEST(team_lag_correlation, has_the_bits_of_one_thread_on_any_team) {
+  struct shape {
+    std::int64_t n;
+    std::int32_t s;
+  };
+  const shape shapes[] = {{0, 3}, {1, 1}, {1, 9}, {2, 3}, {5, 101}, {37, 7}, {300, 101}, {2000, 33}, {2000, 1001}};
+  std::mt19937_64 rng(43);
+  real_array a, b, w;
+  for (const shape& c : shapes) {
+    make_window(w, c.s);
+    for (value_kind kind : all_kinds) {
+      fill_random(a, c.n, kind, rng);
+      fill_random(b, c.n, kind, rng);
+      const double alone = lag_correlation(w, a, b);
+      const double own = lag_correlation(w, a, a);
+      for (int team : {2, 3, 4, 7, 16}) {
+        ASSERT_TRUE(same_bits(alone, team_lag_correlation(w, a, b, team)))
+            << "n=" << c.n << " s=" << c.s << " team " << team << " values " << kind_name(kind);
+        ASSERT_TRUE(same_bits(own, team_lag_correlation(w, a, a, team)))
+            << "with itself, n=" << c.n << " s=" << c.s << " team " << team << " values " << kind_name(kind);
+      }
+    }
+  }
+}
+
+// A team is started only when the products pay for it, and never larger
+// than asked for.
+TEST(team_lag_correlation, short_sequences_keep_to_one_thread) {
+  struct team_case {
+    std::int64_t n;
+    std::int32_t s;
+    int threads;
+    int team;
+  };
+  const team_case cases[] = {
+      {0, 101, 8, 1}, {1000, 101, 8, 1}, {100000, 1, 8, 1}, {100000, 101, 1, 1},
+      {100000, 101, 2, 2}, {100000, 101, 4, 4}, {1000000, 1001, 64, 64},
+  };
+  for (const team_case& c : cases) {
+    EXPECT_EQ(worthwhile_team(c.n, c.s, c.threads), c.team) << "n=" << c.n << " s=" << c.s << " threads " << c.threads;
   }
 }
 

@@ -96,8 +96,12 @@ def test_bad_sets():
     for threads in (0, -1):
         with pytest.raises(ValueError, match="threads"):
             lagscan.matrix([A, B], 3, threads=threads)
+        with pytest.raises(ValueError, match="threads"):
+            lagscan.correlation(A, B, 3, threads=threads)
     with pytest.raises(TypeError):
         lagscan.matrix([A, B], 3, threads=1.5)
+    with pytest.raises(TypeError):
+        lagscan.correlation(A, B, 3, threads=1.5)
 
 
 def unclosed_comment(path):

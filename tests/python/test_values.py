@@ -66,6 +66,15 @@ def test_correlation_is_the_commands_value(name, xy_file):
     assert same_text(value, table[1][0]), (value, table[1][0])
 
 
+def test_correlation_has_the_same_bits_on_any_number_of_threads():
+    # Long enough for the library to share the lag sums among threads.
+    a, b = random_values(40_000, 15), random_values(40_000, 16)
+    for s in (101, 1001):
+        alone = lagscan.correlation(a, b, s, threads=1)
+        for threads in (None, 2, 3, 8):
+            assert same_text(lagscan.correlation(a, b, s, threads=threads), "%.17g" % alone), (s, threads)
+
+
 @pytest.mark.parametrize("name", CASES)
 def test_read_xy_gives_the_values_written(name, xy_file):
     a = CASES[name][0]

@@ -145,7 +145,11 @@ inline process_result run_process(const std::string& program, const std::vector<
   CloseHandle(out);
   CloseHandle(err);
   process_result r;
-  if (!started) return r;
+  if (!started) {
+    // Said in err, so that a test failing on it shows why.
+    r.err = "run_process: CreateProcess failed with error " + std::to_string(GetLastError()) + "\n";
+    return r;
+  }
   if (WaitForSingleObject(child.hProcess, time_limit_seconds * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 0xC0000102);  // a hang: reported as a crash
     WaitForSingleObject(child.hProcess, INFINITE);
@@ -157,7 +161,14 @@ inline process_result run_process(const std::string& program, const std::vector<
   r.out = read_file(out_path);
   r.err = read_file(err_path);
   // Exception codes (access violation and the like) mean a crash.
-  r.status = code >= 0xC0000000 ? -1 : static_cast<int>(code);
+  if (code >= 0xC0000000) {
+    std::ostringstream said;
+    said << "run_process: the child ended with exception code 0x" << std::hex << code << "\n";
+    r.err += said.str();
+    r.status = -1;
+  } else {
+    r.status = static_cast<int>(code);
+  }
   return r;
 }
 
