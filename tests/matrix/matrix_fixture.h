@@ -77,7 +77,8 @@ class matrix_command : public ::testing::Test {
     if (known != lagscan_values.end()) return known->second;
     process_result r = run_program(LAGSCAN_EXE, {a, b, s});
     const std::string prefix = "\nCross Correlation ";
-    EXPECT_EQ(r.out.rfind(prefix, 0), 0u) << "lagscan " << a << " " << b << " " << s << ": " << r.out;
+    EXPECT_EQ(r.out.rfind(prefix, 0), 0u) << "lagscan " << a << " " << b << " " << s << ": status " << r.status
+                                        << ", out " << r.out << ", err " << r.err;
     std::string value = r.out.substr(std::min(prefix.size(), r.out.size()));
     if (!value.empty() && value.back() == '\n') value.pop_back();
     lagscan_values[key] = value;

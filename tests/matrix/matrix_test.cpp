@@ -200,7 +200,7 @@ TEST_P(exact_values, all_pairs_match_lagscan_in_every_format_and_thread_count) {
   for (const char* threads : {"1", "2"}) {
     SCOPED_TRACE(std::string("threads ") + threads);
     process_result tsv = matrix(args({"--threads", threads}));
-    EXPECT_EQ(tsv.status, 0);
+    EXPECT_EQ(tsv.status, 0) << tsv.err;
     EXPECT_EQ(tsv.err, warnings());
     check_square_table(tsv.out, '\t');
     process_result csv = matrix(args({"--threads", threads, "--format", "csv"}));
@@ -219,7 +219,7 @@ TEST_P(exact_values, one_against_many_matches_lagscan_in_every_format_and_thread
                                           std::tuple{"long", '\t', true}}) {
       SCOPED_TRACE(format);
       process_result r = matrix(args({"--threads", threads, "--format", format, "--against", names.back()}));
-      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, warnings(names.back()));
       check_against(r.out, sep, long_form);
     }

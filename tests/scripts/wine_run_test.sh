@@ -65,16 +65,22 @@ check three_failed_starts_end_with_the_last_status_and_say_so \
   "1|-|$reset\n1|-|$reset\n5|-|-\n0|hello|-\n" 5 '' 3 'wrote nothing'
 
 # A death test whose child wine could not start: the parent stops with
-# status 3, its message in the capture file, which is shown; a silent run
-# is tried again, one that wrote is not. A capture file older than the run
-# is not shown.
+# status 3, its message in the capture file, which is shown, and the
+# program is tried again, whether it wrote or not (its output of that
+# attempt is dropped). Another death test's capture, or a capture file
+# older than the run, starts nothing again.
 check_failed='CHECK failed: File ..\\\\gtest-death-test.cc, line 762: CreateProcessA( executable_path'
 check a_silent_status_3_shows_the_death_test_capture_and_is_tried_again \
   "3|-|-|$check_failed\n0|hello|-\n" 0 hello 2 'capture file, drive_c/users/tester/AppData/Local/Temp/gte[0-9]+[.]tmp, holds:'
 # Older wine versions keep the temporary folder in the user's folder itself.
 export CAPTURE_TEMP=Temp
-check a_status_3_after_output_shows_the_death_test_capture \
-  "3|[ RUN      ] dies|-|$check_failed\n0|hello|-\n" 3 '[ RUN      ] dies' 1 'wine-run:   CHECK failed: .*CreateProcessA'
+check a_death_test_child_not_started_after_output_is_tried_again \
+  "3|[ RUN      ] dies|-|$check_failed\n0|hello|-\n" 0 hello 2 'wine-run:   CHECK failed: .*CreateProcessA'
+check three_death_test_children_not_started_end_with_status_3 \
+  "3|[ RUN      ] dies|-|$check_failed\n3|[ RUN      ] dies|-|$check_failed\n3|[ RUN      ] dies|-|$check_failed\n0|hello|-\n" \
+  3 '[ RUN      ] dies' 3 'CreateProcessA'
+check another_death_test_capture_is_shown_and_not_tried_again \
+  "3|[ RUN      ] dies|-|Death test: exit(1)\n0|hello|-\n" 3 '[ RUN      ] dies' 1 'wine-run:   Death test: exit[(]1[)]'
 unset CAPTURE_TEMP
 old_capture=$scratch/wine/prefix/drive_c/users/tester/AppData/Local/Temp/gte-old.tmp
 printf 'from an earlier run\n' >"$old_capture"

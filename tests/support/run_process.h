@@ -11,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -130,25 +131,36 @@ inline process_result run_process(const std::string& program, const std::vector<
   for (const std::string& a : args) command_line += " " + quoted_argument(a);
   std::string environment = environment_block(env);
 
-  HANDLE out = inheritable_output(out_path);
-  HANDLE err = inheritable_output(err_path);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION child{};
-  std::string directory = cwd.string();
-  BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                environment.data(), directory.c_str(), &startup, &child);
-  CloseHandle(out);
-  CloseHandle(err);
+  // Now and then, on a busy machine, wine fails to start a process at all:
+  // CreateProcess fails with ERROR_INTERNAL_ERROR (1359), about once in
+  // 4,000 starts with three test programs at once on two processors. The
+  // program has not run then, so the start is tried again, twice at most,
+  // and said on standard error.
   process_result r;
-  if (!started) {
-    // Said in err, so that a test failing on it shows why.
-    r.err = "run_process: CreateProcess failed with error " + std::to_string(GetLastError()) + "\n";
-    return r;
+  PROCESS_INFORMATION child{};
+  for (int attempt = 1;; ++attempt) {
+    HANDLE out = inheritable_output(out_path);
+    HANDLE err = inheritable_output(err_path);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string directory = cwd.string();
+    BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                  environment.data(), directory.c_str(), &startup, &child);
+    DWORD error = started ? 0 : GetLastError();
+    CloseHandle(out);
+    CloseHandle(err);
+    if (started) break;
+    if (attempt == 3 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      // Said in err, so that a test failing on it shows why.
+      r.err = "run_process: CreateProcess failed with error " + std::to_string(error) + "\n";
+      return r;
+    }
+    std::fprintf(stderr, "run_process: CreateProcess failed with error %lu; trying again\n", error);
+    Sleep(1000);
   }
   if (WaitForSingleObject(child.hProcess, time_limit_seconds * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 0xC0000102);  // a hang: reported as a crash
