@@ -107,7 +107,11 @@ double team_lag_correlation(const real_array& w, const real_array& a, const real
   std::int64_t so_far = 0;
   for (std::int64_t k = 0; k < work.lags() && share < team; ++k) {
     so_far += work.products(k);
-    while (share < team && so_far * team >= total * share) cuts[share++] = k + 1;
+    // In doubles: the products of 2^30 values over as many lags, times the
+    // team, would pass 2^63.
+    while (share < team && static_cast<double>(so_far) * team >= static_cast<double>(total) * share) {
+      cuts[share++] = k + 1;
+    }
   }
   while (share <= team) cuts[share++] = work.lags();
 
