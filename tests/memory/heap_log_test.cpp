@@ -25,7 +25,11 @@ const char* temporary_log() {
   return path;
 }
 
+// A process that ended without its at-exit work (a death test's child) can
+// leave its log behind, and wine hands the same small process ids out again
+// soon: a log of this id that is already there is an earlier process's.
 const bool redirected = [] {
+  std::remove(temporary_log());
   platform::redirect_for_tests(log_name, temporary_log());
   std::atexit([] { std::remove(temporary_log()); });
   return true;
