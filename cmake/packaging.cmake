@@ -146,11 +146,9 @@ if(NOT WIN32)
       "This package holds the shared library.")
 endif()
 
-# Linking the static library needs OpenBLAS's link library as well.
 lagscan_debian_package(development liblagscan-dev
   SECTION libdevel
   DEPENDS liblagscan0
-  SUGGESTS libopenblas-openmp-dev
   DESCRIPTION
     "lagged cross-correlation of sampled signals - development files"
     "${library_description}"

@@ -1,7 +1,10 @@
 // --fast: lagscan-matrix's values through window sums (window_sums.h), in
 // O(n + h) per file and one inner product per pair, instead of O(n * s) per
 // pair. The values agree with lagscan's to rounding (within 1e-12; the
-// tests measure it), not to the bit.
+// tests measure it), not to the bit; and each has one set of bits, whatever
+// the machine, its CPU, the system, the thread count or the rows and tiles a
+// run holds: the inner products go through the Gram kernel of gram.h, in its
+// one order, and the rest is scalar code in a fixed order.
 //
 // The domain of that bound: files X whose lag sum of absolute values
 // C(W; |X|, |X|) is finite. It bounds every sum that either mode forms with
@@ -39,15 +42,20 @@ struct held_sums {
   std::size_t first = 0;
 };
 
+// The side of the square tiles grid_pairs cuts a set of `files` files into
+// for `threads` threads: 256 files, or down to 64 when that leaves too few
+// tiles to share. It sets only how the work is shared, never a bit.
+std::size_t grid_side(std::size_t files, int threads);
+
 // The pairs (x, y), x < y, of a set of `files` files with x held by a and y
 // by b, each handed to put(x, y, value) once, from up to `threads` threads
-// at a time. The set is cut into a grid of tiles of 256 x 256 files (fewer
-// when the set is smaller), counted from its first file; only the tiles
+// at a time. The set is cut into a grid of tiles of grid_side(files,
+// threads) files a side, counted from its first file; only the tiles
 // (ta, tb), ta <= tb, for which wanted(ta, tb) holds are formed, each on one
-// thread, through the BLAS (a blocked loop of our own where the build has
-// no BLAS). A value depends only on the positions of its two files and the
-// size of the set: the same bits whatever the threads and whatever rows or
-// blocks a run holds. Returns the number of pairs.
+// thread, through the Gram kernel. A value depends only on the window sums
+// of its two files: the same bits whatever the threads and whatever rows or
+// blocks a run holds. What put or the work throws is thrown here, after
+// the threads have stopped. Returns the number of pairs.
 std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t files, int threads,
                          progress_meter& meter, const std::function<void(std::size_t, std::size_t, double)>& put,
                          const std::function<bool(std::size_t, std::size_t)>& wanted);
@@ -82,8 +90,5 @@ std::vector<double> all_pairs_fast(const window_sum_rows& sums, row_range rows, 
 std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
                                  const std::vector<const real_array*>& sets, const std::vector<char>& outside,
                                  int threads, progress_meter& meter);
-
-// Whether --fast goes through the BLAS in this build.
-bool fast_uses_blas();
 
 }  // namespace lagscan::matrix

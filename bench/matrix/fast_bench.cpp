@@ -1,9 +1,13 @@
-// --fast against the exact mode and against the BLAS's own rank-k update,
-// at the sizes of the targets:
+// --fast against the exact mode, and its Gram kernel against OpenBLAS (when
+// the benchmark was built with it), at these sizes:
 //
 //   all pairs of 2000 sequences of 10^4 values at s = 1001 (all_pairs_fast,
 //   and one cblas_dsyrk of the same window-sum matrix: 2000 x 10500);
-//   one pair of 10^6 values at s = 10001 (exact and fast).
+//   one pair of 10^6 values at s = 10001 (exact and fast);
+//   the Gram step alone on one tile of 256 x 256 rows of 10,050 window sums
+//   (10^4 values at s = 101), on one thread: each path of our kernel, and
+//   OpenBLAS's dgemm on the same operands. Counter products/s: one per
+//   product of two window sums (a multiply and an add).
 //
 // Counter flop/s: two per product of window sums (a multiply and an add), so
 // the figures of the rank-k update and of all_pairs_fast compare directly.
@@ -16,6 +20,7 @@
 
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
+#include "matrix/gram.h"
 #include "matrix/similarity.h"
 #include "matrix/window_sums.h"
 
@@ -104,6 +109,63 @@ void blas_rank_k_update(benchmark::State& state) {
       benchmark::Counter(gram_flops(set_count, length), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(blas_rank_k_update)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+// --- The Gram step alone, one tile on one thread ---------------------------
+
+constexpr std::size_t tile_side = 256;
+constexpr std::size_t tile_length = 10050;
+
+struct tile_operands {
+  std::vector<double> a, b, c;
+  tile_operands() : a(tile_side * tile_length), b(tile_side * tile_length), c(tile_side * tile_side) {
+    std::mt19937_64 rng(9);
+    std::normal_distribution<double> normal;
+    for (double& v : a) v = normal(rng);
+    for (double& v : b) v = normal(rng);
+  }
+};
+
+double tile_products() { return static_cast<double>(tile_side * tile_side * tile_length); }
+
+void gram_tile(benchmark::State& state) {
+  const auto path = static_cast<lag_path>(state.range(0));
+  if (!lag_path_available(path)) {
+    state.SkipWithError("the CPU lacks this path");
+    return;
+  }
+  state.SetLabel(lag_path_name(path));
+  static tile_operands t;
+  std::vector<double> scratch(gram_scratch_size(tile_side, tile_side));
+  const std::ptrdiff_t every_entry = -static_cast<std::ptrdiff_t>(tile_side);
+  for (auto _ : state) {
+    gram_on(path, {t.a.data(), tile_side, t.b.data(), tile_side, tile_length, every_entry}, t.c.data(), tile_side,
+            scratch.data());
+    benchmark::DoNotOptimize(t.c.data());
+  }
+  state.counters["products/s"] = benchmark::Counter(tile_products(), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(gram_tile)
+    ->Arg(static_cast<int>(lag_path::sse2))
+    ->Arg(static_cast<int>(lag_path::avx2))
+    ->Arg(static_cast<int>(lag_path::avx512))
+    ->Unit(benchmark::kMillisecond);
+
+#ifdef LAGSCAN_HAVE_OPENBLAS
+void blas_dgemm_tile(benchmark::State& state) {
+  exact_thread_counts();
+  openblas_set_num_threads(1);
+  static tile_operands t;
+  const auto k = static_cast<blasint>(tile_length);
+  const auto m = static_cast<blasint>(tile_side);
+  for (auto _ : state) {
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, m, k, 1.0, t.a.data(), k, t.b.data(), k, 0.0, t.c.data(),
+                m);
+    benchmark::DoNotOptimize(t.c.data());
+  }
+  state.counters["products/s"] = benchmark::Counter(tile_products(), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(blas_dgemm_tile)->Unit(benchmark::kMillisecond);
 #endif
 
 // One pair of 10^6 values at s = 10001: the three lag sums of the exact mode,

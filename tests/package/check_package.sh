@@ -105,6 +105,13 @@ case $kind in
     for library in libc6 libgomp1 libstdc++6; do
       [[ $depends == *"$library"* ]] || fail "the package does not depend on $library"
     done
+    # --fast has its own Gram kernel: no package needs or suggests a BLAS,
+    # and the pkg-config file links none.
+    for package in lagscan liblagscan0 liblagscan-dev; do
+      fields=$(dpkg-deb -f "$(deb $package)" Depends Recommends Suggests)
+      ! grep -qi blas <<<"$fields" || fail "$package names a BLAS: $fields"
+    done
+    ! grep -qi blas "liblagscan-dev/$libdir/pkgconfig/lagscan.pc" || fail "lagscan.pc links a BLAS"
     usr=$scratch/lagscan/usr
     examples=$usr/share/doc/lagscan/examples
     expect_lagscan "$usr/bin/lagscan" "$examples/rising.xy" "$examples/falling.xy" 3

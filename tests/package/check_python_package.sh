@@ -27,6 +27,7 @@ echo "Depends: $depends"
 for dependency in "liblagscan0 (= $version)" python3-numpy "python3 (>= " "python3 (<< " libc6 libstdc++6; do
   [[ $depends == *"$dependency"* ]] || fail "python3-lagscan does not depend on $dependency"
 done
+[[ $depends != *blas* ]] || fail "python3-lagscan depends on a BLAS: $depends"
 [ "$(dpkg-deb -f "$deb" Section)" = python ] || fail "python3-lagscan is not in section python"
 
 dpkg-deb -x "$deb" root
