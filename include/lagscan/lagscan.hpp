@@ -125,7 +125,9 @@ enum class method {
   fast,   // window sums: O(n + h) per sequence, then one inner product a pair; within 1e-12 of exact
           // for sequences whose lag sum of absolute values C(|X|, |X|) is finite. The pairs of a
           // sequence outside that domain (values of about 1e150 and more, inf or nan) are formed
-          // as with exact, so they have its bits.
+          // as with exact, so they have its bits. The inner products go through the library's
+          // own kernel in one fixed order (no BLAS): the same bits on every machine, CPU,
+          // system and thread count, in tiles as in one call, whatever the host process loaded.
 };
 
 struct progress_info {
@@ -133,7 +135,7 @@ struct progress_info {
   std::size_t total;  // pairs of the whole call
 };
 // Called on the calling thread only, several times a second while the work
-// goes on (a pair, or a tile of 256 x 256 pairs with method::fast, is never
+// goes on (a pair, or a tile of up to 256 x 256 pairs with method::fast, is never
 // interrupted), and once at the start and the end. Return false to cancel:
 // every thread stops taking work and the call throws lagscan::cancelled. An
 // exception the function throws stops the work the same way and then leaves
