@@ -62,13 +62,14 @@ std::size_t overlap(std::size_t a0, std::size_t a1, std::size_t b0, std::size_t 
 
 std::size_t grid_side(std::size_t files, int threads) {
   // Halved while the tiles (the upper triangle of the grid) are too few to
-  // share among the threads; a smaller tile costs its packing more often.
+  // share among the threads; a smaller tile packs its operands more often,
+  // so one thread keeps the largest.
   std::size_t side = tile;
   auto tiles = [&](std::size_t s) {
     const std::size_t grid = (files + s - 1) / s;
     return grid * (grid + 1) / 2;
   };
-  while (side > smallest_tile && tiles(side) < 3 * static_cast<std::size_t>(std::max(threads, 1))) side /= 2;
+  while (threads > 1 && side > smallest_tile && tiles(side) < 3 * static_cast<std::size_t>(threads)) side /= 2;
   return side;
 }
 
