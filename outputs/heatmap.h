@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "matrix/clustering.h"
-#include "matrix/groups.h"
+#include "groups/clustering.h"
+#include "groups/groups.h"
 
 namespace lagscan::matrix {
 

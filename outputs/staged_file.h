@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "matrix/input_error.h"
+#include "outputs/input_error.h"
 #include "platform/files.h"
 
 namespace lagscan::matrix {

@@ -1,4 +1,4 @@
-#include "matrix/clustering.h"
+#include "groups/clustering.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,6 +1,6 @@
 // The arithmetic of lagscan-matrix's tables, on its own: where a row starts
 // in a block of rows, and the order of best matches.
-#include "matrix/table.h"
+#include "outputs/table.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "matrix/matrix_fixture.h"
+#include "tools/lagscan-matrix/matrix_fixture.h"
 
 namespace lagscan::testing {
 namespace {

@@ -1,12 +1,12 @@
-#include "matrix/packed_set.h"
+#include "sets/packed_set.h"
 
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <map>
 
-#include "matrix/input_error.h"
-#include "matrix/staged_file.h"
+#include "outputs/input_error.h"
+#include "outputs/staged_file.h"
 #include "platform/files.h"
 
 namespace lagscan::matrix {

@@ -1,14 +1,14 @@
-#include "matrix/merge.h"
+#include "sets/merge.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "matrix/input_error.h"
-#include "matrix/staged_file.h"
-#include "matrix/table.h"
-#include "matrix/tiles.h"
+#include "outputs/input_error.h"
+#include "outputs/staged_file.h"
+#include "outputs/table.h"
+#include "sets/tiles.h"
 #include "platform/files.h"
 
 namespace lagscan::matrix {

@@ -1,4 +1,4 @@
-#include "matrix/heatmap.h"
+#include "outputs/heatmap.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "matrix/center.h"
-#include "matrix/matrix_fixture.h"
+#include "tools/lagscan-matrix/matrix_fixture.h"
 
 namespace lagscan::testing {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "matrix/clustering.h"
+#include "groups/clustering.h"
 
 namespace lagscan::matrix {
 

@@ -1,4 +1,4 @@
-#include "matrix/groups.h"
+#include "groups/groups.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,4 +1,4 @@
-#include "matrix/table.h"
+#include "outputs/table.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "matrix/output_file.h"
+#include "outputs/output_file.h"
 
 #include <cstdint>
 #include <random>

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "matrix/center.h"
-#include "matrix/clustering.h"
-#include "matrix/groups.h"
+#include "groups/clustering.h"
+#include "groups/groups.h"
 
 namespace lagscan::matrix {
 namespace {

@@ -1,4 +1,4 @@
-#include "matrix/tiles.h"
+#include "sets/tiles.h"
 
 #include <omp.h>
 
@@ -7,7 +7,7 @@
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/progress.h"
-#include "matrix/staged_file.h"
+#include "outputs/staged_file.h"
 
 namespace lagscan::matrix {
 namespace {
