@@ -17,7 +17,7 @@
 #include "matrix/fast_pairs.h"
 #include "matrix/progress.h"
 #include "matrix/similarity.h"
-#include "matrix/tiles.h"
+#include "sets/tiles.h"
 #include "matrix/window_sums.h"
 #include "memory/heap_3.h"
 #include "platform/process_heap.h"
