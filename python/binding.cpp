@@ -187,8 +187,11 @@ PYBIND11_MODULE(_lagscan, m) {
     try {
       if (raised) std::rethrow_exception(raised);
     } catch (const lagscan::file_error& e) {
-      // The path as bytes: it need not be UTF-8.
-      py::tuple arguments = py::make_tuple(e.what(), py::bytes(e.path().string()), e.reason());
+      // The path as bytes, the message in the file system's encoding: a
+      // path need not be UTF-8.
+      auto message = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefault(e.what()));
+      if (!message) return;  // the decoding's own error stands
+      py::tuple arguments = py::make_tuple(message, py::bytes(e.path().string()), e.reason());
       PyErr_SetObject(file_failure.ptr(), arguments.ptr());
     }
   });

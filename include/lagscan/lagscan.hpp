@@ -39,9 +39,9 @@
 // own or of the OpenMP runtime, replaces no global operator new or delete,
 // and leaves no work at exit that could touch the host's objects or run
 // after its teardown (its few process-wide holders have destructors that do
-// nothing; its heap lives until the process ends). The matrix functions and
-// correlation with a thread count run their own OpenMP team of the size
-// asked for, on the calling thread and helpers.
+// nothing; its heap lives until the process ends). The functions on sets
+// and correlation with a thread count run their own OpenMP team of the size
+// asked for (see below), on the calling thread and helpers.
 //
 // Thread counts: 0 means every processor of the machine; a count above the
 // processors is taken as their number (more threads than processors only

@@ -33,11 +33,12 @@ long matrix.
 from __future__ import annotations
 
 import errno as _errno
+import importlib
 import operator
 import os
 import stat as _stat
 import sys
-from typing import Any, Callable, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union, overload
+from typing import Any, Callable, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union, cast, overload
 
 if sys.version_info >= (3, 8):
     from typing import Literal
@@ -254,14 +255,13 @@ class _ProgressLine:
     line redrawn in place otherwise."""
 
     def __init__(self) -> None:
-        self._bar = None
+        self._bar: Any = None
         self._shown = -1
+        self._tqdm: Any = None
         try:
-            from tqdm import tqdm
+            self._tqdm = importlib.import_module("tqdm").tqdm  # optional, without type stubs
         except ImportError:
-            self._tqdm = None
-        else:
-            self._tqdm = tqdm
+            pass
 
     def __call__(self, done: int, total: int) -> None:
         if self._tqdm is not None:
@@ -302,27 +302,28 @@ def _set(items: Items, what: str = "items") -> _Set:
     if _is_path(items):
         raise TypeError("%s must be a sequence of arrays or paths, not one path" % what)
     if isinstance(items, Mapping):
-        names = [str(name) for name in items]
-        return _Set([_values(item) for item in items.values()], names)
+        return _Set([_values(item) for item in items.values()], [str(name) for name in items])
     if isinstance(items, np.ndarray):
         if items.ndim != 2:
             raise ValueError("%s as one array must be two-dimensional (a row an item), not %d-dimensional"
                              % (what, items.ndim))
         return _Set(list(items), None)
     listed = list(items)
-    names = [os.fsdecode(item) for item in listed] if listed and all(_is_path(i) for i in listed) else None
+    names: Optional[List[str]] = None
+    if listed and all(_is_path(i) for i in listed):
+        names = [os.fsdecode(cast(PathLike, item)) for item in listed]
     return _Set([_values(item) for item in listed], names)
 
 
 def _pandas() -> Any:
+    # Imported by name: pandas is optional, and carries no type stubs.
     try:
-        import pandas
+        return importlib.import_module("pandas")
     except ImportError:
         return None
-    return pandas
 
 
-def _labelled(values: npt.NDArray[np.float64], rows: Optional[List[str]], columns: Optional[List[str]]) -> Table:
+def _labelled(values: npt.NDArray[Any], rows: Optional[List[str]], columns: Optional[List[str]]) -> Table:
     """A DataFrame (or, for one axis, a Series) labelled with the names,
     when there are names and pandas; else the array."""
     if rows is None and columns is None:
@@ -516,7 +517,8 @@ def linkage(items: Optional[Items] = None, s: Optional[int] = None, *, table: Op
     if items is None or s is None:
         raise TypeError("give items and s, or table")
     sets = _set(items)
-    result = _run(lambda how, count, report: _lagscan.linkage(sets.values, s, how, count, report, center),
+    width = s
+    result = _run(lambda how, count, report: _lagscan.linkage(sets.values, width, how, count, report, center),
                   fast, threads, progress)
     return result
 
