@@ -59,11 +59,14 @@ def _tile(row_items: List[Any], column_items: List[Any], files: int, blocks: int
 
 
 def _submit(client: Any, items: DaskItems, s: int, blocks: int, fast: bool, threads: int,
-            then: Optional[Callable[..., Any]] = None) -> List[Tuple[Tuple[int, int, int, int], Any]]:
+            then: Optional[Callable[..., Any]] = None) -> List[Tuple[Tuple[int, int, int, int, bool], Any]]:
     if blocks < 1:
         raise ValueError("blocks must be at least 1, not %d" % blocks)
     files = len(items)
-    futures: List[Tuple[Tuple[int, int, int, int], Any]] = []
+    # A tile's place, and whether it is on the diagonal (R = C): with more
+    # blocks than items, an empty block starts where the next one does, so
+    # equal first rows do not tell.
+    futures: List[Tuple[Tuple[int, int, int, int, bool], Any]] = []
     for number, r, c in tiles(blocks):
         r0, r1 = _block(files, r, blocks)
         c0, c1 = _block(files, c, blocks)
@@ -71,8 +74,8 @@ def _submit(client: Any, items: DaskItems, s: int, blocks: int, fast: bool, thre
         future = client.submit(_tile, _items(items, r0, r1), columns, files, blocks, number, s, fast, threads,
                                pure=False)
         if then is not None:
-            future = client.submit(then, future, r0, r1, c0, c1, pure=False)
-        futures.append(((r0, r1, c0, c1), future))
+            future = client.submit(then, future, r0, r1, c0, c1, r == c, pure=False)
+        futures.append(((r0, r1, c0, c1, r == c), future))
     return futures
 
 
@@ -94,9 +97,9 @@ def matrix(client: Any, items: DaskItems, s: int, *, blocks: int, fast: bool = F
     files = len(items)
     table = np.empty((files, files), dtype=np.float64)
     futures = _submit(client, items, s, blocks, fast, threads)
-    for (r0, r1, c0, c1), future in futures:
+    for (r0, r1, c0, c1, diagonal), future in futures:
         part: Floats = future.result()
-        if r0 == c0:
+        if diagonal:
             upper = np.triu(part)
             table[r0:r1, c0:c1] = upper + np.triu(part, 1).T
         else:
@@ -114,14 +117,14 @@ def _best(values: Floats, positions: Positions, top: int) -> Tuple[Positions, Fl
     return np.take_along_axis(positions, order, -1), np.take_along_axis(values, order, -1)
 
 
-def _tile_nearest(part: Floats, r0: int, r1: int, c0: int, c1: int, top: int) -> TileNearest:
+def _tile_nearest(part: Floats, r0: int, r1: int, c0: int, c1: int, diagonal: bool, top: int) -> TileNearest:
     # Each file's nearest among the tile's other files, for the rows and
     # (off the diagonal) for the columns. With more blocks than items, a
     # block may be empty, and its tiles hold no pair.
     if r0 == r1 or c0 == c1:
         return []
     rows = np.arange(r0, r1)
-    if r0 == c0:
+    if diagonal:
         full = np.triu(part, 1) + np.triu(part, 1).T
         positions = np.broadcast_to(rows, full.shape).copy()
         keep = positions != rows[:, None]
@@ -150,8 +153,8 @@ def nearest(client: Any, items: DaskItems, s: int, top: int, *, blocks: int, fas
     gathered_positions: List[List[Positions]] = [[] for _ in range(files)]
     gathered_values: List[List[Floats]] = [[] for _ in range(files)]
 
-    def reduce(future: Floats, r0: int, r1: int, c0: int, c1: int) -> TileNearest:
-        return _tile_nearest(future, r0, r1, c0, c1, top)
+    def reduce(future: Floats, r0: int, r1: int, c0: int, c1: int, diagonal: bool) -> TileNearest:
+        return _tile_nearest(future, r0, r1, c0, c1, diagonal, top)
 
     for _, future in _submit(client, items, s, blocks, fast, threads, then=reduce):
         for first, (p, v) in future.result():
