@@ -46,7 +46,6 @@ std::vector<double> all_pairs(sequences sets, int s, const matrix_options& optio
   });
 }
 
-
 std::vector<double> all_pairs(sequences a, sequences b, int s, const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
@@ -69,7 +68,6 @@ std::vector<double> all_pairs(sequences a, sequences b, int s, const matrix_opti
     return values;
   });
 }
-
 
 std::vector<double> against(std::span<const double> reference, sequences sets, int s,
                             const matrix_options& options) {
@@ -96,7 +94,6 @@ std::vector<double> against(std::span<const double> reference, sequences sets, i
     return values;
   });
 }
-
 
 tile_size tile_shape(std::size_t files, std::size_t blocks, std::size_t number) {
   return api::library_call([&] {
@@ -164,7 +161,6 @@ std::vector<double> tile(sequences sets, std::size_t files, std::size_t blocks, 
     return std::move(values.values);
   });
 }
-
 
 }  // namespace v0
 }  // namespace lagscan

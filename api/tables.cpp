@@ -102,7 +102,6 @@ std::vector<double> condensed(sequences sets, int s, measure kind, const matrix_
   });
 }
 
-
 neighbours nearest(sequences sets, int s, std::size_t top, const matrix_options& options) {
   return api::library_call([&] {
     if (top == 0) throw std::invalid_argument("top must be at least 1");
@@ -134,7 +133,6 @@ neighbours nearest(sequences sets, int s, std::size_t top, const matrix_options&
     return result;
   });
 }
-
 
 }  // namespace v0
 }  // namespace lagscan

@@ -95,7 +95,6 @@ std::vector<double> linkage(sequences sets, int s, const matrix_options& options
   });
 }
 
-
 std::vector<double> linkage(similarity_table table) {
   return api::library_call([&] {
     check_table(table);
@@ -125,7 +124,6 @@ grouping groups(sequences sets, int s, std::size_t k, const matrix_options& opti
   });
 }
 
-
 grouping groups_at(similarity_table table, double at) {
   return api::library_call([&] {
     check_table(table);
@@ -146,7 +144,6 @@ grouping groups_at(sequences sets, int s, double at, const matrix_options& optio
     });
   });
 }
-
 
 std::vector<double> precomputed(similarity_table table) {
   return api::library_call([&] {
