@@ -12,8 +12,8 @@
 #include "api/library_calls.h"
 #include "api/sets.h"
 #include "lagscan/lagscan.hpp"
-#include "matrix/clustering.h"
-#include "matrix/tiles.h"
+#include "groups/clustering.h"
+#include "sets/tiles.h"
 
 namespace lagscan {
 namespace {

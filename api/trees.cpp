@@ -8,8 +8,8 @@
 #include "api/library_calls.h"
 #include "api/sets.h"
 #include "lagscan/lagscan.hpp"
-#include "matrix/clustering.h"
-#include "matrix/groups.h"
+#include "groups/clustering.h"
+#include "groups/groups.h"
 
 namespace lagscan {
 namespace {
