@@ -16,8 +16,8 @@ void check_width(int s);
 // std::invalid_argument with the command's words when the counts differ.
 void check_same_count(std::size_t first, std::size_t second);
 
-// The threads a call asks for: 0 means all processors; std::invalid_argument
-// for a negative count.
+// The team a call runs: 0 means all processors, a count above them is taken
+// as their number; std::invalid_argument below 0 or above max_threads.
 int team_size(int threads);
 
 // A real_array over the host's values: capacity 0, so it frees nothing and

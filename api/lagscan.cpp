@@ -2,8 +2,10 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "api/checks.h"
 #include "api/library_calls.h"
@@ -37,8 +39,14 @@ void check_same_count(std::size_t first, std::size_t second) {
 }
 
 int team_size(int threads) {
-  if (threads < 0) throw std::invalid_argument("threads must be 0 (all processors) or more");
-  return threads == 0 ? omp_get_num_procs() : threads;
+  if (threads < 0 || threads > max_threads) {
+    throw std::invalid_argument("threads must be from 0 (all processors) to " + std::to_string(max_threads) +
+                                ", not " + std::to_string(threads));
+  }
+  // More threads than processors would only take turns on them; libgomp
+  // would also reserve every one's stack up front.
+  const int processors = std::max(1, omp_get_num_procs());
+  return threads == 0 ? processors : std::min(threads, processors);
 }
 
 borrowed_values::borrowed_values(std::span<const double> values) {
@@ -56,6 +64,8 @@ void make_window(real_array& window, int s) {
 }
 
 }  // namespace api
+
+inline namespace v0 {
 
 const char* version() noexcept { return LAGSCAN_VERSION_STRING; }
 
@@ -162,20 +172,39 @@ lag_profile profile(std::span<const double> x, std::span<const double> y, int s)
   });
 }
 
-std::vector<double> read_values(const std::filesystem::path& path) {
+namespace {
+
+// The y of a data file, and with xs its x too, as read_numbers reads them.
+std::vector<double> read_file(const std::filesystem::path& path, std::vector<double>* xs) {
   return api::library_call([&] {
     const std::string name = path.string();
     real_array values;
+    real_array x;
     try {
       api::scratch_scope scratch;
-      read_numbers(values, name.c_str());
+      if (xs != nullptr) {
+        read_pairs(x, values, name.c_str());
+      } else {
+        read_numbers(values, name.c_str());
+      }
     } catch (except_3* error) {
       std::string text = error->text.c_str();
       release_error(error);
       raise_file_error(path, text.c_str());
     }
+    if (xs != nullptr) xs->assign(x.begin(), x.end());
     return std::vector<double>(values.begin(), values.end());
   });
 }
+
+}  // namespace
+
+std::vector<double> read_values(const std::filesystem::path& path) { return read_file(path, nullptr); }
+
+std::vector<double> read_values(const std::filesystem::path& path, std::vector<double>& x) {
+  return read_file(path, &x);
+}
+
+}  // namespace v0
 
 }  // namespace lagscan

@@ -1,4 +1,5 @@
-// Many sequences at once, through lagscan-matrix's own computation.
+// Many sequences at once, through lagscan-matrix's own computation: the
+// table of all pairs, one against many, and the tiles of a table.
 
 #include <algorithm>
 #include <exception>
@@ -6,6 +7,7 @@
 
 #include "api/checks.h"
 #include "api/library_calls.h"
+#include "api/sets.h"
 #include "lagscan/lagscan.hpp"
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
@@ -14,56 +16,17 @@
 #include "matrix/window_sums.h"
 
 namespace lagscan {
-namespace {
+inline namespace v0 {
 
-// The library's progress function is asked more often than the program's
-// line is drawn, so that a cancel takes effect soon.
-constexpr double progress_interval = 0.1;  // seconds
-
-matrix::progress_report report_to(const progress_function& progress) {
-  if (!progress) return {};
-  return [&progress](const matrix::progress_state& state) {
-    return progress(progress_info{static_cast<std::size_t>(state.done), static_cast<std::size_t>(state.total)});
-  };
-}
-
-// The host's sequences as our arrays, without a copy, all of `count` values.
-class borrowed_sets {
- public:
-  borrowed_sets(std::span<const std::span<const double>> sets, std::size_t count) : arrays_(sets.size()) {
-    pointers_.reserve(sets.size());
-    for (std::size_t i = 0; i < sets.size(); ++i) {
-      api::check_same_count(count, sets[i].size());
-      api::borrowed_values check(sets[i]);  // the size limit
-      arrays_[i].buffer = const_cast<double*>(sets[i].data());
-      arrays_[i].count = check.get().count;
-      pointers_.push_back(&arrays_[i]);
-    }
-  }
-  const std::vector<const real_array*>& pointers() const { return pointers_; }
-
- private:
-  std::vector<real_array> arrays_;  // capacity 0: they free nothing
-  std::vector<const real_array*> pointers_;
-};
-
-// The values when the meter ran to the end; else why it stopped.
-std::vector<double> finished(const matrix::progress_meter& meter, std::vector<double> values) {
-  if (std::exception_ptr failure = meter.failure()) std::rethrow_exception(failure);
-  if (meter.stopped()) throw cancelled();
-  return values;
-}
-
-}  // namespace
-
-std::vector<double> all_pairs(std::span<const std::span<const double>> sets, int s, const matrix_options& options) {
+std::vector<double> all_pairs(sequences sets, int s, const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
     const int threads = api::team_size(options.threads);
-    borrowed_sets arrays(sets, sets.empty() ? 0 : sets[0].size());
+    api::input_sets arrays(sets, api::common_count(sets), options.center);
     real_array window;
     api::make_window(window, s);
-    matrix::progress_meter meter(report_to(options.progress), progress_interval);
+    api::call_meter call(options.progress);
+    matrix::progress_meter& meter = call.get();
     const matrix::row_range rows{0, sets.size()};
     if (options.how == method::fast) {
       // Sequences outside the window sums' domain (sums that overflow, inf
@@ -74,49 +37,93 @@ std::vector<double> all_pairs(std::span<const std::span<const double>> sets, int
       if (!meter.stopped() && std::find(outside.begin(), outside.end(), 1) != outside.end()) {
         matrix::exact_pairs_outside_domain(window, arrays.pointers(), outside, rows, values, threads);
       }
-      return finished(meter, std::move(values));
+      call.check();
+      return values;
     }
-    return finished(meter, matrix::all_pairs(window, arrays.pointers(), rows, threads, meter));
+    std::vector<double> values = matrix::all_pairs(window, arrays.pointers(), rows, threads, meter);
+    call.check();
+    return values;
   });
 }
 
-std::vector<double> against(std::span<const double> reference, std::span<const std::span<const double>> sets, int s,
+std::vector<double> all_pairs(sequences a, sequences b, int s, const matrix_options& options) {
+  return api::library_call([&] {
+    api::check_width(s);
+    const int threads = api::team_size(options.threads);
+    // A followed by B, as all_pairs of their union sees them.
+    std::vector<std::span<const double>> both(a.begin(), a.end());
+    both.insert(both.end(), b.begin(), b.end());
+    api::input_sets arrays(both, api::common_count(a, b), options.center);
+    real_array window;
+    api::make_window(window, s);
+    api::call_meter call(options.progress);
+    std::vector<double> values(a.size() * b.size());
+    const std::size_t split = a.size();
+    const std::size_t width = b.size();
+    if (split > 0 && width > 0) {
+      api::visit_pairs(window, arrays.pointers(), split, options.how == method::fast, threads, call.get(),
+                       [&](std::size_t x, std::size_t y, double value) { values[x * width + (y - split)] = value; });
+    }
+    call.check();
+    return values;
+  });
+}
+
+std::vector<double> against(std::span<const double> reference, sequences sets, int s,
                             const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
     const int threads = api::team_size(options.threads);
-    api::borrowed_values own(reference);
-    borrowed_sets arrays(sets, reference.size());
+    const std::span<const double> reference_only[] = {reference};
+    api::input_sets own(reference_only, reference.size(), options.center);
+    api::input_sets arrays(sets, reference.size(), options.center);
+    const real_array& ref = *own.pointers()[0];
     real_array window;
     api::make_window(window, s);
-    matrix::progress_meter meter(report_to(options.progress), progress_interval);
+    api::call_meter call(options.progress);
+    matrix::progress_meter& meter = call.get();
+    std::vector<double> values;
     if (options.how == method::fast) {
-      const std::vector<const real_array*> reference_only{&own.get()};
-      const bool reference_outside = matrix::outside_fast_domain(window, reference_only, threads)[0] != 0;
+      const bool reference_outside = matrix::outside_fast_domain(window, own.pointers(), threads)[0] != 0;
       const std::vector<char> outside = matrix::outside_fast_domain(window, arrays.pointers(), threads);
-      return finished(meter, matrix::against_fast(window, own.get(), reference_outside, arrays.pointers(), outside,
-                                                  threads, meter));
+      values = matrix::against_fast(window, ref, reference_outside, arrays.pointers(), outside, threads, meter);
+    } else {
+      values = matrix::against(window, ref, arrays.pointers(), threads, meter);
     }
-    return finished(meter, matrix::against(window, own.get(), arrays.pointers(), threads, meter));
+    call.check();
+    return values;
   });
 }
 
-std::vector<double> tile(std::span<const std::span<const double>> sets, std::size_t files, std::size_t blocks,
-                         std::size_t number, int s, const matrix_options& options) {
+tile_size tile_shape(std::size_t files, std::size_t blocks, std::size_t number) {
+  return api::library_call([&] {
+    matrix::tile_choice choice;
+    // Beyond max_blocks the count of tiles, K (K + 1) / 2, would soon pass
+    // 64 bits; nobody needs 5 * 10^11 tasks.
+    if (blocks > max_blocks || !matrix::tile_of(number, blocks, choice)) {
+      throw std::invalid_argument("no tile " + std::to_string(number) + " of " + std::to_string(blocks) +
+                                  " blocks (blocks from 1 to " + std::to_string(max_blocks) + ")");
+    }
+    return tile_size{matrix::row_block(files, choice.row_block, blocks).size(),
+                     matrix::row_block(files, choice.column_block, blocks).size()};
+  });
+}
+
+std::vector<double> tile(sequences sets, std::size_t files, std::size_t blocks, std::size_t number, int s,
+                         const matrix_options& options) {
   return api::library_call([&] {
     api::check_width(s);
     const int threads = api::team_size(options.threads);
+    tile_shape(files, blocks, number);
     matrix::tile_choice choice;
-    if (!matrix::tile_of(number, blocks, choice)) {
-      throw std::invalid_argument("no tile " + std::to_string(number) + " of " + std::to_string(blocks) + " blocks");
-    }
+    matrix::tile_of(number, blocks, choice);
     if (matrix::tile_files(files, choice).size() != sets.size()) {
       throw std::invalid_argument("tile " + std::to_string(number) + " of " + std::to_string(blocks) +
                                   " blocks of " + std::to_string(files) + " sequences holds " +
                                   std::to_string(matrix::tile_files(files, choice).size()) + ", not " +
                                   std::to_string(sets.size()));
     }
-    borrowed_sets arrays(sets, sets.empty() ? 0 : sets[0].size());
+    api::input_sets arrays(sets, api::common_count(sets), options.center);
     // The tile's own storage views the host's sequences (capacity 0: it
     // frees nothing).
     std::vector<matrix::data_file> held(sets.size());
@@ -155,4 +162,5 @@ std::vector<double> tile(std::span<const std::span<const double>> sets, std::siz
   });
 }
 
+}  // namespace v0
 }  // namespace lagscan

@@ -14,6 +14,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -68,6 +70,19 @@ py::array_t<T> to_array(std::vector<T>&& data, std::vector<py::ssize_t> shape) {
   return py::array_t<T>(std::move(shape), owned->data(), owner);
 }
 
+// A thread count as the library takes it: Python integers beyond int's
+// range are refused here with the library's own words.
+int thread_count(const py::handle& threads) {
+  auto number = py::reinterpret_steal<py::int_>(PyNumber_Index(threads.ptr()));
+  if (!number) throw py::error_already_set();
+  int overflow = 0;
+  long long wide = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0 || wide < INT_MIN || wide > INT_MAX) {
+    throw py::value_error("threads must be from 0 (all processors) to " + std::to_string(lagscan::max_threads));
+  }
+  return static_cast<int>(wide);
+}
+
 std::vector<values> many_values(const py::sequence& items) {
   std::vector<values> converted;
   converted.reserve(items.size());
@@ -82,31 +97,33 @@ std::vector<std::span<const double>> views(const std::vector<values>& converted)
   return spans;
 }
 
-// Runs a matrix computation without the GIL. The progress report takes the
-// GIL back to let Python run its signal handlers (Ctrl-C raises
-// KeyboardInterrupt there) and the caller's report(done, total); either
-// raising cancels the run, and the exception is raised here once the library
-// has stopped.
+// Runs a computation on many sequences without the GIL. The progress
+// report takes the GIL back to let Python run its signal handlers (Ctrl-C
+// raises KeyboardInterrupt there) and the caller's report(done, total).
+// Either raising cancels the run: the Python exception is kept aside (not
+// left set, since the library may still ask again and the GIL-free part
+// must not see it), and raised here once the library has stopped, whether
+// it stopped early or had already finished.
 template <class Compute>
-py::array_t<double> run_matrix(Compute compute, bool fast, int threads, const py::object& report,
-                               std::vector<py::ssize_t> shape) {
+auto run_on_sets(Compute compute, bool fast, bool center, int threads, const py::object& report) {
   lagscan::matrix_options options;
   options.how = fast ? lagscan::method::fast : lagscan::method::exact;
   options.threads = threads;
-  options.progress = [&report](const lagscan::progress_info& progress) {
+  options.center = center;
+  std::unique_ptr<py::error_already_set> raised;
+  options.progress = [&report, &raised](const lagscan::progress_info& progress) {
     py::gil_scoped_acquire hold;
-    if (PyErr_CheckSignals() != 0) return false;
-    if (!report.is_none()) {
-      try {
-        report(progress.done, progress.total);
-      } catch (py::error_already_set& raised) {
-        raised.restore();
-        return false;
-      }
+    if (raised) return false;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!report.is_none()) report(progress.done, progress.total);
+    } catch (py::error_already_set& e) {
+      raised = std::make_unique<py::error_already_set>(std::move(e));
+      return false;
     }
     return true;
   };
-  std::vector<double> result;
+  decltype(compute(options)) result;
   bool cancelled = false;
   {
     py::gil_scoped_release free;
@@ -116,8 +133,40 @@ py::array_t<double> run_matrix(Compute compute, bool fast, int threads, const py
       cancelled = true;
     }
   }
-  if (cancelled) throw py::error_already_set();
-  return to_array(std::move(result), std::move(shape));
+  if (raised) throw std::move(*raised);
+  if (cancelled) throw py::value_error("cancelled");  // not reached: only a report stops the run
+  return result;
+}
+
+// An N x M table as a numpy array.
+py::array_t<double> table(std::vector<double>&& values, std::size_t rows, std::size_t columns) {
+  return to_array(std::move(values), {static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
+}
+
+// A table the caller holds, as the library reads it: N x N float64.
+class square_table {
+ public:
+  explicit square_table(py::handle item) : array_(py::reinterpret_borrow<py::object>(item)) {
+    if (array_.ndim() != 2 || array_.shape(0) != array_.shape(1)) {
+      throw py::value_error("table must be a square two-dimensional array");
+    }
+  }
+  lagscan::similarity_table view() const {
+    const auto n = static_cast<std::size_t>(array_.shape(0));
+    return {{array_.data(), n * n}, n};
+  }
+
+ private:
+  py::array_t<double, py::array::c_style | py::array::forcecast> array_;
+};
+
+py::tuple grouping_tuple(lagscan::grouping&& g) {
+  auto as_positions = [](const std::vector<std::size_t>& v) {
+    std::vector<std::int64_t> signed_values(v.begin(), v.end());
+    const auto count = static_cast<py::ssize_t>(signed_values.size());
+    return to_array(std::move(signed_values), {count});
+  };
+  return py::make_tuple(as_positions(g.labels), as_positions(g.sizes), as_positions(g.medoids));
 }
 
 }  // namespace
@@ -138,7 +187,11 @@ PYBIND11_MODULE(_lagscan, m) {
     try {
       if (raised) std::rethrow_exception(raised);
     } catch (const lagscan::file_error& e) {
-      py::tuple arguments = py::make_tuple(e.what(), e.path().string(), e.reason());
+      // The path as bytes, the message in the file system's encoding: a
+      // path need not be UTF-8.
+      auto message = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefault(e.what()));
+      if (!message) return;  // the decoding's own error stands
+      py::tuple arguments = py::make_tuple(message, py::bytes(e.path().string()), e.reason());
       PyErr_SetObject(file_failure.ptr(), arguments.ptr());
     }
   });
@@ -147,13 +200,14 @@ PYBIND11_MODULE(_lagscan, m) {
 
   m.def(
       "correlation",
-      [](py::handle a, py::handle b, py::handle s, int threads) {
+      [](py::handle a, py::handle b, py::handle s, py::handle threads) {
         values x(a, "a"), y(b, "b");
         int width = window_width(s);
+        int count = thread_count(threads);
         py::gil_scoped_release free;
-        return lagscan::correlation(x.view(), y.view(), width, threads);
+        return lagscan::correlation(x.view(), y.view(), width, count);
       },
-      py::arg("a"), py::arg("b"), py::arg("s"), py::arg("threads") = 0,
+      py::arg("a"), py::arg("b"), py::arg("s"), py::arg("threads") = 1,
       "lagscan::correlation on up to `threads` threads (0: all); see lagscan.correlation.");
 
   m.def(
@@ -185,64 +239,210 @@ PYBIND11_MODULE(_lagscan, m) {
 
   m.def(
       "read_values",
-      [](const std::string& path) {
+      [](const py::bytes& path, bool with_x) -> py::object {
+        // The file system's own bytes: a name that is not UTF-8 reaches the
+        // file as it is.
+        const std::filesystem::path name{std::string(path)};
+        std::vector<double> x;
         std::vector<double> y;
         {
           py::gil_scoped_release free;
-          y = lagscan::read_values(path);
+          y = with_x ? lagscan::read_values(name, x) : lagscan::read_values(name);
         }
         auto count = static_cast<py::ssize_t>(y.size());
-        return to_array(std::move(y), {count});
+        if (!with_x) return to_array(std::move(y), {count});
+        return py::make_tuple(to_array(std::move(x), {count}), to_array(std::move(y), {count}));
       },
-      py::arg("path"), "lagscan::read_values; raises FileFailure. See lagscan.read_xy.");
+      py::arg("path"), py::arg("x") = false,
+      "lagscan::read_values on the path's bytes: y, or (x, y) with x=True; raises FileFailure. See lagscan.read_xy.");
 
   m.def(
       "all_pairs",
-      [](const py::sequence& items, py::handle s, bool fast, int threads, const py::object& report) {
+      [](const py::sequence& items, py::handle s, bool fast, py::handle threads, const py::object& report,
+         bool center) {
         std::vector<values> converted = many_values(items);
         std::vector<std::span<const double>> sets = views(converted);
-        int width = window_width(s);
-        auto n = static_cast<py::ssize_t>(sets.size());
-        return run_matrix([&](const lagscan::matrix_options& options) { return lagscan::all_pairs(sets, width, options); },
-                          fast, threads, report, {n, n});
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        return table(run_on_sets([&](const lagscan::matrix_options& o) { return lagscan::all_pairs(sets, width, o); },
+                                 fast, center, count, report),
+                     sets.size(), sets.size());
       },
       py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
-      "lagscan::all_pairs; report(done, total) or None. See lagscan.matrix.");
+      py::arg("center") = false, "lagscan::all_pairs; report(done, total) or None. See lagscan.matrix.");
+
+  m.def(
+      "between",
+      [](const py::sequence& a_items, const py::sequence& b_items, py::handle s, bool fast, py::handle threads,
+         const py::object& report, bool center) {
+        std::vector<values> a_converted = many_values(a_items);
+        std::vector<values> b_converted = many_values(b_items);
+        std::vector<std::span<const double>> a = views(a_converted);
+        std::vector<std::span<const double>> b = views(b_converted);
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        return table(
+            run_on_sets([&](const lagscan::matrix_options& o) { return lagscan::all_pairs(a, b, width, o); }, fast,
+                        center, count, report),
+            a.size(), b.size());
+      },
+      py::arg("a"), py::arg("b"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      py::arg("center") = false, "lagscan::all_pairs of set A against set B. See lagscan.matrix(other=...).");
+
+  m.def(
+      "condensed",
+      [](const py::sequence& items, py::handle s, bool distance, bool fast, py::handle threads,
+         const py::object& report, bool center) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        const lagscan::measure kind = distance ? lagscan::measure::distance : lagscan::measure::similarity;
+        std::vector<double> values_out = run_on_sets(
+            [&](const lagscan::matrix_options& o) { return lagscan::condensed(sets, width, kind, o); }, fast, center,
+            count, report);
+        const auto length = static_cast<py::ssize_t>(values_out.size());
+        return to_array(std::move(values_out), {length});
+      },
+      py::arg("items"), py::arg("s"), py::arg("distance"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      py::arg("center") = false, "lagscan::condensed. See lagscan.condensed.");
+
+  m.def(
+      "nearest",
+      [](const py::sequence& items, py::handle s, std::size_t top, bool fast, py::handle threads,
+         const py::object& report, bool center) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        lagscan::neighbours found = run_on_sets(
+            [&](const lagscan::matrix_options& o) { return lagscan::nearest(sets, width, top, o); }, fast, center,
+            count, report);
+        // Positions as numpy's signed integers, the padding as -1.
+        std::vector<std::int64_t> positions(found.positions.size());
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+          positions[i] = found.positions[i] == lagscan::no_item ? -1 : static_cast<std::int64_t>(found.positions[i]);
+        }
+        const auto n = static_cast<py::ssize_t>(sets.size());
+        const auto k = static_cast<py::ssize_t>(top);
+        return py::make_tuple(to_array(std::move(positions), {n, k}), to_array(std::move(found.values), {n, k}));
+      },
+      py::arg("items"), py::arg("s"), py::arg("top"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      py::arg("center") = false, "lagscan::nearest as (positions, values). See lagscan.nearest.");
+
+  m.def(
+      "linkage",
+      [](const py::sequence& items, py::handle s, bool fast, py::handle threads, const py::object& report,
+         bool center) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        std::vector<double> rows = run_on_sets(
+            [&](const lagscan::matrix_options& o) { return lagscan::linkage(sets, width, o); }, fast, center, count,
+            report);
+        return table(std::move(rows), sets.empty() ? 0 : sets.size() - 1, 4);
+      },
+      py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
+      py::arg("center") = false, "lagscan::linkage of the sequences. See lagscan.linkage.");
+
+  m.def(
+      "linkage_of_table",
+      [](py::handle similarities) {
+        square_table held(similarities);
+        std::vector<double> rows;
+        {
+          py::gil_scoped_release free;
+          rows = lagscan::linkage(held.view());
+        }
+        const std::size_t n = held.view().n;
+        return table(std::move(rows), n == 0 ? 0 : n - 1, 4);
+      },
+      py::arg("table"), "lagscan::linkage of an N x N table. See lagscan.linkage.");
+
+  m.def(
+      "groups",
+      [](const py::sequence& items, py::handle s, std::size_t k, double at, bool by_count, bool fast,
+         py::handle threads, bool center) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        return grouping_tuple(run_on_sets(
+            [&](const lagscan::matrix_options& o) {
+              return by_count ? lagscan::groups(sets, width, k, o) : lagscan::groups_at(sets, width, at, o);
+            },
+            fast, center, count, py::none()));
+      },
+      py::arg("items"), py::arg("s"), py::arg("k"), py::arg("at"), py::arg("by_count"), py::arg("fast"),
+      py::arg("threads"), py::arg("center") = false,
+      "lagscan::groups (by_count) or groups_at as (labels, sizes, medoids). See lagscan.groups.");
+
+  m.def(
+      "groups_of_table",
+      [](py::handle similarities, std::size_t k, double at, bool by_count) {
+        square_table held(similarities);
+        lagscan::grouping g;
+        {
+          py::gil_scoped_release free;
+          g = by_count ? lagscan::groups(held.view(), k) : lagscan::groups_at(held.view(), at);
+        }
+        return grouping_tuple(std::move(g));
+      },
+      py::arg("table"), py::arg("k"), py::arg("at"), py::arg("by_count"),
+      "lagscan::groups or groups_at of an N x N table as (labels, sizes, medoids).");
+
+  m.def(
+      "precomputed",
+      [](py::handle similarities) {
+        square_table held(similarities);
+        std::vector<double> distances;
+        {
+          py::gil_scoped_release free;
+          distances = lagscan::precomputed(held.view());
+        }
+        return table(std::move(distances), held.view().n, held.view().n);
+      },
+      py::arg("table"), "lagscan::precomputed. See lagscan.precomputed.");
 
   m.def(
       "tile",
-      [](const py::sequence& items, std::size_t rows, std::size_t files, std::size_t blocks, std::size_t number,
-         py::handle s, bool fast, int threads) {
+      [](const py::sequence& items, std::size_t files, std::size_t blocks, std::size_t number, py::handle s,
+         bool fast, py::handle threads, bool center) {
+        // The shape is the library's, checked before any item is converted.
+        const lagscan::tile_size shape = lagscan::tile_shape(files, blocks, number);
         std::vector<values> converted = many_values(items);
         std::vector<std::span<const double>> sets = views(converted);
-        int width = window_width(s);
-        const auto height = static_cast<py::ssize_t>(rows);
-        const auto across = static_cast<py::ssize_t>(sets.size() > rows ? sets.size() - rows : rows);
-        return run_matrix(
-            [&](const lagscan::matrix_options& options) {
-              return lagscan::tile(sets, files, blocks, number, width, options);
-            },
-            fast, threads, py::none(), {height, across});
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        return table(run_on_sets(
+                         [&](const lagscan::matrix_options& o) {
+                           return lagscan::tile(sets, files, blocks, number, width, o);
+                         },
+                         fast, center, count, py::none()),
+                     shape.rows, shape.columns);
       },
-      py::arg("items"), py::arg("rows"), py::arg("files"), py::arg("blocks"), py::arg("number"), py::arg("s"),
-      py::arg("fast"), py::arg("threads"),
-      "lagscan::tile: tile `number` of `blocks` of `files` sequences; items are block R's (`rows` of them), then "
-      "block C's.");
+      py::arg("items"), py::arg("files"), py::arg("blocks"), py::arg("number"), py::arg("s"), py::arg("fast"),
+      py::arg("threads"), py::arg("center") = false,
+      "lagscan::tile: tile `number` of `blocks` of `files` sequences; items are block R's, then block C's.");
+
   m.def(
       "against",
-      [](py::handle reference, const py::sequence& items, py::handle s, bool fast, int threads,
-         const py::object& report) {
+      [](py::handle reference, const py::sequence& items, py::handle s, bool fast, py::handle threads,
+         const py::object& report, bool center) {
         values ref(reference, "ref");
         std::vector<values> converted = many_values(items);
         std::vector<std::span<const double>> sets = views(converted);
-        int width = window_width(s);
-        auto n = static_cast<py::ssize_t>(sets.size());
-        return run_matrix(
-            [&](const lagscan::matrix_options& options) { return lagscan::against(ref.view(), sets, width, options); },
-            fast, threads, report, {n});
+        const int width = window_width(s);
+        const int count = thread_count(threads);
+        std::vector<double> row = run_on_sets(
+            [&](const lagscan::matrix_options& o) { return lagscan::against(ref.view(), sets, width, o); }, fast,
+            center, count, report);
+        const auto n = static_cast<py::ssize_t>(row.size());
+        return to_array(std::move(row), {n});
       },
       py::arg("ref"), py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
-      "lagscan::against; report(done, total) or None. See lagscan.against.");
+      py::arg("center") = false, "lagscan::against; report(done, total) or None. See lagscan.against.");
 
   // For the tests: the address of the values the library would read for a,
   // which is a's own buffer exactly when no copy is made.

@@ -247,14 +247,20 @@ namespace {
 // between two pieces, so whether the next token is an x or a y is kept.
 class pair_reader {
  public:
-  explicit pair_reader(real_array& into) : values(into) {}
+  // With xs, each pair's x is converted too (as a y is) and appended there.
+  explicit pair_reader(real_array& into, real_array* xs = nullptr) : values(into), x_values(xs) {}
 
   // The tokens of the cleaned text from p to its terminator at end.
   void read(const char* p, const char* end) {
     p = past_spaces(p, spaces, space_bound);
     while (*p != '\0') {
       if (!y_next) {
-        p = past_spaces(token_end(p, end, delimiters, bound), spaces, space_bound);  // the x is never looked at
+        if (x_values != nullptr) {
+          x_values->append(y_value(p, end));
+          p = past_spaces(p, spaces, space_bound);
+        } else {
+          p = past_spaces(token_end(p, end, delimiters, bound), spaces, space_bound);  // the command never looks at x
+        }
         y_next = true;
         if (*p == '\0') return;
       }
@@ -294,6 +300,7 @@ class pair_reader {
   }
 
   real_array& values;
+  real_array* x_values;
   string_out* token = nullptr;
   bool y_next = false;
   const char_set& spaces = space_set();
@@ -352,13 +359,19 @@ void read_numbers(real_array& values, const char* path) { read_numbers(values, p
 // the file. Each piece is cleaned and its comments blanked as a whole file's
 // text would be, with the depth of an open block comment carried over.
 void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes) {
+  read_numbers(values, nullptr, path, buffer_bytes);
+}
+
+void read_pairs(real_array& x, real_array& y, const char* path) { read_numbers(y, &x, path, read_block_bytes - 1); }
+
+void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes) {
   file_in in(char_range::of(path), file_in::open_now);
   std::int64_t size = platform::file_size(in.path());
   if (size < 0) size = 0;
   if (size >= smallest_refused_size) raise_error("File too large", in.file_path);
   text_buffer piece;
   piece.reserve((size < buffer_bytes ? size : buffer_bytes) + 1, false);
-  pair_reader reader(values);
+  pair_reader reader(values, xs);
   std::int64_t unread = size;  // a file that grew since its size was asked is read only that far
   std::int32_t kept = 0;       // bytes of a line that the last read left unfinished
   std::int32_t depth = 0;      // block comments still open where the last piece ended

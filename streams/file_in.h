@@ -114,5 +114,9 @@ void remove_comments(text_buffer& t);
 // been appended.
 void read_numbers(real_array& values, const char* path);
 void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes);
+// The same, with each pair's x appended to x (converted as a y is; a last x
+// without its y still gives its y of 0, so both get one count).
+void read_pairs(real_array& x, real_array& y, const char* path);
+void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes);
 
 }  // namespace lagscan

@@ -4,7 +4,8 @@
 //
 // it prints what `lagscan FILE1 FILE2 S` prints, then the table that
 // `lagscan-matrix -q S FILE1 FILE2 ...` prints: the same values, through
-// read_values, correlation and all_pairs.
+// read_values, correlation and all_pairs (on the vector of vectors the
+// program holds).
 #include <lagscan/lagscan.hpp>
 
 #include <cstddef>
@@ -30,8 +31,8 @@ int main(int argc, char** argv) {
     // The programs print nine significant digits.
     std::printf("\nCross Correlation %.9g\n", lagscan::correlation(values[0], values[1], s));
 
-    const std::vector<std::span<const double>> sets(values.begin(), values.end());
-    const std::vector<double> table = lagscan::all_pairs(sets, s);
+    // A vector of vectors is taken as it is.
+    const std::vector<double> table = lagscan::all_pairs(values, s);
     for (const char* name : names) {
       std::printf("\t%s", name);
     }

@@ -3,6 +3,9 @@
 // within a second and leaves the call as lagscan::cancelled.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -117,6 +120,26 @@ TEST(progress, what_the_function_throws_leaves_the_call) {
     return true;
   };
   EXPECT_THROW(all_pairs(data.sets, 1001, options), stop_here);
+}
+
+// A count above the processors is taken as their number: the progress
+// function, called by the team's first thread while the work goes on, sees
+// the team's size. (libgomp would start every thread asked for, and reserve
+// each one's stack, 2^31 - 1 of them for a careless count.)
+TEST(progress, a_team_is_never_larger_than_the_processors) {
+  large_sets data(40, 20000);
+  int largest_team = 0;
+  int reports = 0;
+  matrix_options options;
+  options.threads = 64;
+  options.progress = [&](const progress_info&) {
+    largest_team = std::max(largest_team, omp_get_num_threads());
+    ++reports;
+    return true;
+  };
+  all_pairs(data.sets, 201, options);
+  // Every processor's thread, no more (a report from inside the team).
+  EXPECT_EQ(largest_team, std::min(64, omp_get_num_procs())) << reports << " reports";
 }
 
 }  // namespace

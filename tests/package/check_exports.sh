@@ -33,13 +33,18 @@ classes=$(grep -oE 'class LAGSCAN_API [A-Za-z_][A-Za-z0-9_]*' "$header" | awk '{
 [ -n "$functions" ] || fail "found no LAGSCAN_API function in $header"
 [ -n "$classes" ] || fail "found no LAGSCAN_API class in $header"
 
+# Every name lives in the header's inline ABI namespace (lagscan::v0).
+abi=$(sed -n 's/^inline namespace \([A-Za-z0-9_]*\) {$/\1/p' "$header" | head -1)
+[ -n "$abi" ] || fail "$header opens no inline namespace for its ABI"
+ns="lagscan::$abi"
+
 allowed=()
 for name in $functions; do
-  allowed+=("lagscan::$name(")
+  allowed+=("$ns::$name(")
 done
 for name in $classes; do
-  allowed+=("lagscan::$name::" "typeinfo for lagscan::$name" "typeinfo name for lagscan::$name"
-            "vtable for lagscan::$name")
+  allowed+=("$ns::$name::" "typeinfo for $ns::$name" "typeinfo name for $ns::$name"
+            "vtable for $ns::$name")
 done
 
 # nm prints "address type name"; the demangled name is the rest of the line.
@@ -62,11 +67,11 @@ done <<<"$exported"
 # Each public name is reachable: a declaration that lost its LAGSCAN_API
 # would compile in a program and fail only when it links.
 for name in $functions; do
-  grep -qF "lagscan::$name(" <<<"$exported" || fail "$shared does not export lagscan::$name"
+  grep -qF "$ns::$name(" <<<"$exported" || fail "$shared does not export $ns::$name"
 done
 for name in $classes; do
   for what in "typeinfo for" "vtable for"; do
-    grep -qxF "$what lagscan::$name" <<<"$exported" || fail "$shared does not export $what lagscan::$name"
+    grep -qxF "$what $ns::$name" <<<"$exported" || fail "$shared does not export $what $ns::$name"
   done
 done
 

@@ -82,6 +82,25 @@ def test_nearest_are_those_of_the_whole_table(client, fast):
         want_positions, want_values = reference_nearest(table, top)
         assert np.array_equal(positions, want_positions)
         assert np.array_equal(bits(values), bits(want_values))
+        # The same as the local call, which holds no table either.
+        local_positions, local_values = lagscan.nearest(items, 9, top, fast=fast)
+        assert np.array_equal(positions, local_positions)
+        assert np.array_equal(bits(values), bits(local_values))
+
+
+# Fewer items than blocks: some blocks are empty, and their tiles hold no
+# pair (as lagscan-matrix --tile's parts of two empty blocks).
+@pytest.mark.parametrize("fast", [False, True], ids=["exact", "fast"])
+@pytest.mark.parametrize("files, blocks", [(1, 2), (2, 3), (3, 8), (5, 6)])
+def test_fewer_items_than_blocks(client, fast, files, blocks):
+    items = sets(12, 20, 4)[:files]
+    table = lagscan.matrix(items, 5, fast=fast)
+    assert np.array_equal(bits(lagscan.dask.matrix(client, items, 5, blocks=blocks, fast=fast, threads=0)),
+                          bits(table))
+    positions, values = lagscan.dask.nearest(client, items, 5, 2, blocks=blocks, fast=fast)
+    want_positions, want_values = reference_nearest(table, 2)
+    assert np.array_equal(positions, want_positions)
+    assert np.array_equal(bits(values), bits(want_values))
 
 
 def test_bad_tiles_are_refused(client):
@@ -89,6 +108,6 @@ def test_bad_tiles_are_refused(client):
     with pytest.raises(ValueError, match="blocks must be at least 1"):
         lagscan.dask.matrix(client, items, 3, blocks=0)
     with pytest.raises(ValueError, match="no tile 7 of 3 blocks"):
-        lagscan._lagscan.tile(items, 1, 4, 3, 7, 3, False, 1)
+        lagscan._lagscan.tile(items, 4, 3, 7, 3, False, 1)
     with pytest.raises(ValueError, match="tile 2 of 3 blocks of 4 sequences holds 2, not 4"):
-        lagscan._lagscan.tile(items, 1, 4, 3, 2, 3, False, 1)
+        lagscan._lagscan.tile(items, 4, 3, 2, 3, False, 1)

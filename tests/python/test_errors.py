@@ -3,6 +3,7 @@ the command's words."""
 
 import errno
 import os
+import time
 
 import numpy as np
 import pytest
@@ -93,11 +94,17 @@ def test_bad_sets():
         lagscan.matrix([A, A, B[:-1]], 3)
     with pytest.raises(ValueError):
         lagscan.against(A[:-1], [A, B], 3)
-    for threads in (0, -1):
+    # Below 0, and above the bound (where libgomp would try to reserve every
+    # thread's stack and end the interpreter).
+    for threads in (-1, lagscan.MAX_THREADS + 1, 2**31 - 1, 2**63):
         with pytest.raises(ValueError, match="threads"):
             lagscan.matrix([A, B], 3, threads=threads)
         with pytest.raises(ValueError, match="threads"):
             lagscan.correlation(A, B, 3, threads=threads)
+        with pytest.raises(ValueError, match="threads"):
+            lagscan.against(A, [B], 3, threads=threads)
+        with pytest.raises(ValueError, match="threads"):
+            lagscan._lagscan.all_pairs([A, B], 3, False, threads, None)
     with pytest.raises(TypeError):
         lagscan.matrix([A, B], 3, threads=1.5)
     with pytest.raises(TypeError):
@@ -182,3 +189,66 @@ def test_errors_are_the_documented_classes():
     assert issubclass(lagscan.DataFileError, ValueError)
     # The private exception of the compiled part never reaches the caller.
     assert "FileFailure" not in lagscan.__all__
+
+
+# A progress function that raises: on the first report, amid the work, or
+# on the last one (done == total), after the work is over.
+RAISE_AT = {
+    "the start": lambda done, total: done == 0,
+    "the end": lambda done, total: done == total,
+    "every report": lambda done, total: True,
+}
+
+
+class Refused(Exception):
+    pass
+
+
+@pytest.mark.parametrize("when", RAISE_AT)
+@pytest.mark.parametrize("fast", [False, True], ids=["exact", "fast"])
+@pytest.mark.parametrize("call", ["matrix", "against", "other", "condensed", "nearest", "linkage"])
+def test_a_progress_function_that_raises_raises_its_own_exception(call, fast, when):
+    sets = [random_values(300, k) for k in range(12)]
+    seen = []
+
+    def report(done, total):
+        seen.append((done, total))
+        if RAISE_AT[when](done, total):
+            raise Refused(done)
+
+    calls = {
+        "matrix": lambda: lagscan.matrix(sets, 21, fast=fast, progress=report),
+        "against": lambda: lagscan.against(sets[0], sets, 21, fast=fast, progress=report),
+        "other": lambda: lagscan.matrix(sets[:5], 21, other=sets[5:], fast=fast, progress=report),
+        "condensed": lambda: lagscan.condensed(sets, 21, fast=fast, progress=report),
+        "nearest": lambda: lagscan.nearest(sets, 21, 2, fast=fast, progress=report),
+        "linkage": lambda: lagscan.linkage(sets, 21, fast=fast, progress=report),
+    }
+    with pytest.raises(Refused):
+        calls[call]()
+    # Asked no more once it raised.
+    assert RAISE_AT[when](*seen[-1]) and not any(RAISE_AT[when](*r) for r in seen[:-1])
+    # The interpreter is in order afterwards.
+    assert lagscan.matrix(sets[:2], 3).shape == (2, 2)
+
+
+def test_tiles_take_their_shape_from_the_library():
+    x = [random_values(5, k) for k in range(2)]
+    # Tile 2 of 2 blocks of 2 items is (block 1, block 2): one row, one
+    # column, whatever else the caller believes.
+    part = lagscan._lagscan.tile(x, 2, 2, 2, 3, False, 1)
+    assert part.shape == (1, 1)
+    assert part[0, 0] == lagscan.matrix(x, 3)[0, 1]
+    with pytest.raises(ValueError):  # three items for a tile of two
+        lagscan._lagscan.tile(x + x[:1], 2, 2, 2, 3, False, 1)
+    with pytest.raises(ValueError, match="no tile"):
+        lagscan._lagscan.tile(x, 2, 2, 4, 3, False, 1)
+
+
+def test_impossible_blocks_are_refused_at_once():
+    x = [random_values(5, k) for k in range(2)]
+    started = time.monotonic()
+    for blocks, number in ((2**40, 1), (2**40, 2**40), (2**63, 5)):
+        with pytest.raises(ValueError, match="no tile"):
+            lagscan._lagscan.tile(x, 2, blocks, number, 3, False, 1)
+    assert time.monotonic() - started < 1.0

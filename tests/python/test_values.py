@@ -101,6 +101,7 @@ def test_matrix_is_lagscan_matrix_to_the_bit(xy_file):
     table = matrix_says(31, paths)
     for items in (arrays, paths, [arrays[0], *paths[1:]]):
         values = lagscan.matrix(items, 31)
+        values = np.asarray(values)  # paths alone name the rows: a DataFrame where pandas is
         assert values.shape == (len(arrays), len(arrays)) and values.dtype == np.float64
         for i, row in enumerate(table):
             for j, text in enumerate(row):
