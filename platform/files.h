@@ -9,6 +9,8 @@
 //    administrator or root as well. On Windows that is the read-only
 //    attribute; on POSIX systems, permission bits that grant nobody write
 //    access (the open then fails with EACCES).
+//  - An open for reading only never waits: a named pipe that no program
+//    writes reads as empty (POSIX).
 //  - Paths longer than the system allows fail as "cannot open".
 #pragma once
 
@@ -26,6 +28,10 @@ std::FILE* open_file(const char* path, const char* mode);
 // time, set before the file is opened; a null replacement ends it. Both
 // texts must outlive the redirection.
 void redirect_for_tests(const char* path, const char* replacement) noexcept;
+
+// Moves file's position to offset bytes from its start, 64-bit offsets
+// included; false when it cannot.
+bool seek_file(std::FILE* file, std::uint64_t offset);
 
 // Size in bytes of the file at path, or -1 when it cannot be queried.
 std::int64_t file_size(const char* path);

@@ -20,6 +20,11 @@ std::FILE* open_file(const char* path, const char* mode) {
   return std::fopen(redirected(path), mode);
 }
 
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return ::_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 // _stat's size field has 32 bits; the 64-bit form lets the caller tell a
 // file of 4 GiB from an empty one.
 std::int64_t file_size(const char* path) {
