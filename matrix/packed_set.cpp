@@ -186,6 +186,10 @@ bool is_packed_set(const std::string& path) {
 }
 
 packed_set::packed_set(const std::string& path) {
+  // A set cut short by another program while this run has it mapped would
+  // end the run by a signal, without a word; instead it ends with a message
+  // naming the set. (Packed sets are lagscan-matrix's alone.)
+  platform::end_on_lost_pages("lagscan-matrix");
   if (!file_.open(path.c_str())) throw input_error("Cannot open file " + path);
   const std::string problem = check_npy(file_.data(), file_.size(), layout_);
   if (!problem.empty()) throw input_error(path + ": " + problem);

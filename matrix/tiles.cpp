@@ -3,6 +3,8 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
@@ -153,35 +155,48 @@ void write_nearest(part_writer& out, std::size_t x, row_range others, const tile
 
 }  // namespace
 
-std::size_t tile_count(std::size_t blocks) { return blocks * (blocks + 1) / 2; }
+std::uint64_t tile_count(std::uint64_t blocks) { return blocks * (blocks + 1) / 2; }
+
+namespace {
+
+// The tiles in the rows above R: K + (K - 1) + ... + (K - R + 2).
+std::uint64_t tiles_above(std::uint64_t row_block, std::uint64_t blocks) {
+  return (row_block - 1) * blocks - (row_block - 1) * (row_block - 2) / 2;
+}
+
+}  // namespace
 
 bool tile_of(std::size_t number, std::size_t blocks, tile_choice& tile) {
-  if (blocks == 0 || number == 0 || number > tile_count(blocks)) return false;
+  if (blocks == 0 || blocks > max_blocks || number == 0 || number > tile_count(blocks)) return false;
   tile.number = number;
   tile.blocks = blocks;
-  std::size_t r = 1;
-  std::size_t before = 0;  // tiles in the rows above r
-  while (number > before + (blocks - r + 1)) {
-    before += blocks - r + 1;
-    ++r;
+  // R is the last row whose tiles above are fewer than T: a search, as K may
+  // be in the billions.
+  std::size_t low = 1;
+  std::size_t high = blocks;
+  while (low < high) {
+    const std::size_t middle = low + (high - low + 1) / 2;
+    if (tiles_above(middle, blocks) < number) {
+      low = middle;
+    } else {
+      high = middle - 1;
+    }
   }
-  tile.row_block = r;
-  tile.column_block = r + (number - before - 1);
+  tile.row_block = low;
+  tile.column_block = low + (number - tiles_above(low, blocks) - 1);
   return true;
 }
 
 std::size_t tile_number(std::size_t row_block, std::size_t column_block, std::size_t blocks) {
-  // The rows above R hold K + (K - 1) + ... + (K - R + 2) tiles.
-  const std::size_t before = (row_block - 1) * blocks - (row_block - 1) * (row_block - 2) / 2;
-  return before + column_block - row_block + 1;
+  return tiles_above(row_block, blocks) + column_block - row_block + 1;
 }
 
 bool parse_tile(const std::string& text, tile_choice& tile) {
   const std::size_t slash = text.find('/');
   auto whole = [](const std::string& digits, std::size_t& value) {
-    if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
-    value = std::stoul(digits);
-    return true;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    return error == std::errc() && end == digits.data() + digits.size();
   };
   std::size_t number = 0;
   std::size_t blocks = 0;

@@ -55,16 +55,22 @@ struct tile_choice {
   std::size_t column_block = 1;
 };
 
-// K (K + 1) / 2.
-std::size_t tile_count(std::size_t blocks);
+// The most blocks a tiled run may have: K (K + 1) / 2 and every tile's
+// number then fit 63 bits.
+inline constexpr std::uint64_t max_blocks = (std::uint64_t{1} << 32) - 1;
 
-// Tile T of K; false unless 1 <= T <= K (K + 1) / 2.
+// K (K + 1) / 2, for 1 <= K <= max_blocks.
+std::uint64_t tile_count(std::uint64_t blocks);
+
+// Tile T of K; false unless 1 <= K <= max_blocks and 1 <= T <= K (K + 1) / 2.
 bool tile_of(std::size_t number, std::size_t blocks, tile_choice& tile);
 
 // The number of tile (R, C) of K, R <= C.
 std::size_t tile_number(std::size_t row_block, std::size_t column_block, std::size_t blocks);
 
-// "T/K" as tile T of K; false when the text is not that.
+// "T/K" as tile T of K, each a whole number in decimal digits (a T of any
+// size: the last of K = max_blocks has 19 digits); false when the text is
+// not that.
 bool parse_tile(const std::string& text, tile_choice& tile);
 
 // The positions of the files a tile needs: block R's, then block C's when

@@ -7,13 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "matrix/matrix_fixture.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace lagscan::testing {
 namespace {
@@ -167,6 +173,98 @@ TEST_F(tiled_run, merge_refuses_a_missing_doubled_or_foreign_part_and_writes_not
   EXPECT_EQ(with_lf_line_ends(read_file(data.path() / "old.txt")), matrix(with({"--format", "long", "5"}, files)).out);
 }
 
+// A part's bytes: its head (the ten words), then what follows it.
+std::string part_bytes(const std::vector<std::uint64_t>& head, const std::string& rest) {
+  std::string bytes = "LGSPART1";
+  for (std::uint64_t word : head) bytes.append(reinterpret_cast<const char*>(&word), 8);
+  return bytes + rest;
+}
+
+std::string word_bytes(std::uint64_t word) { return std::string(reinterpret_cast<const char*>(&word), 8); }
+
+// A head's numbers are checked against the file's size and the number of
+// parts before anything of their size is taken: a crafted part of a few
+// bytes gets its message at once, in little memory.
+TEST_F(tiled_run, merge_refuses_a_crafted_part_without_taking_what_its_head_claims) {
+  // files, blocks, R, C, count, S, fast, top, hash, names' bytes
+  data.write("many-blocks", part_bytes({0, 1u << 16, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("many-files", part_bytes({std::uint64_t{1} << 40, 1, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("cut-short", part_bytes({std::uint64_t{1} << 20, 1, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("huge-body", part_bytes({std::uint64_t{1} << 33, 1, 1, 1, 3, 3, 0, 0, 0, 16}, "12345678abcdefgh"));
+  data.write("huge-top", part_bytes({2, 1, 1, 1, 3, 3, 0, std::uint64_t{1} << 40, 0, 0}, ""));
+  // Two names in 16 bytes: the first takes them all.
+  data.write("names-run-out", part_bytes({2, 1, 1, 1, 3, 3, 0, 0, 0, 16}, word_bytes(8) + "abcdefgh" + word_bytes(0)));
+  data.write("name-too-long", part_bytes({1, 1, 1, 1, 3, 3, 0, 0, 0, 16}, word_bytes(9) + "abcdefgh"));
+  struct refusal {
+    const char* part;
+    std::string message;
+  };
+  const std::vector<refusal> refusals = {
+      {"many-blocks", "2147516415 of 2147516416 tiles have no part: 2/2147516416 (block 1 against block 2), "
+                      "3/2147516416 (block 1 against block 3), 4/2147516416 (block 1 against block 4), "
+                      "5/2147516416 (block 1 against block 5), 6/2147516416 (block 1 against block 6), "
+                      "7/2147516416 (block 1 against block 7), 8/2147516416 (block 1 against block 8), "
+                      "9/2147516416 (block 1 against block 9), ..."},
+      {"many-files", "many-files: its head is damaged"},
+      {"cut-short", "cut-short: 88 bytes, but its head makes 4398042316888 (cut short?)"},
+      {"huge-body", "huge-body: its head is damaged"},
+      {"huge-top", "huge-top: its head is damaged"},
+      {"names-run-out", "names-run-out: its names are damaged"},
+      {"name-too-long", "name-too-long: its names are damaged"},
+  };
+  std::function<void()> in_little_memory;
+#ifndef _WIN32
+  // Far less than the old checks took for many-blocks (1 GiB for 2^14
+  // blocks, 16 GiB for 2^16).
+  in_little_memory = [] {
+    const rlim_t bytes = rlim_t{512} << 20;
+    struct rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+  };
+#endif
+  for (const refusal& c : refusals) {
+    process_result r = matrix({"merge", c.part}, in_little_memory);
+    EXPECT_EQ(r.status, 1) << c.part;
+    EXPECT_EQ(r.out, "") << c.part;
+    EXPECT_EQ(r.err, "lagscan-matrix: " + c.message + "\n");
+  }
+}
+
+// Every list of nearest is checked before the first line is written, so
+// that a damaged part late in the set prints nothing, on standard output
+// too.
+TEST_F(tiled_run, merge_checks_every_list_of_nearest_before_it_writes) {
+  const std::vector<std::string> files = write_files(data, 7, 16, 12);
+  const std::vector<std::string> parts = run_tiles({"--top", "2", "5"}, 2, files);
+  // Tile 3, (2, 2): its first file's first entry names file 0, of block 1.
+  std::string part = read_file(data.path() / "part-2-3");
+  std::uint64_t names_bytes = 0;
+  std::memcpy(&names_bytes, part.data() + 80, 8);
+  const std::string zero = word_bytes(0);
+  part.replace(static_cast<std::size_t>(88 + names_bytes), 8, zero);
+  data.write("part-2-3", part);
+  process_result r = matrix(with({"merge"}, parts));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "lagscan-matrix: part-2-3: its lists of nearest are damaged\n");
+}
+
+#ifndef _WIN32
+// Merging K blocks never holds K parts open at once: a set of 12 blocks
+// merges under a limit of 10 open files.
+TEST_F(tiled_run, merge_opens_its_parts_in_turn) {
+  const std::vector<std::string> files = write_files(data, 30, 6, 13);
+  const std::vector<std::string> parts = run_tiles({"3"}, 12, files);
+  process_result merged = matrix(with({"merge"}, parts), [] {
+    struct rlimit limit{rlim_t{10}, rlim_t{10}};
+    setrlimit(RLIMIT_NOFILE, &limit);
+  });
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.err, "");
+  EXPECT_EQ(merged.out, matrix(with({"--format", "long", "3"}, files)).out);
+}
+#endif
+
 TEST_F(tiled_run, bad_tiles_are_usage_errors) {
   const std::vector<std::string> files = write_files(data, 3, 8, 7);
   struct usage {
@@ -193,6 +291,22 @@ TEST_F(tiled_run, bad_tiles_are_usage_errors) {
   process_result r = matrix({"merge"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "lagscan-matrix: no parts given\n");
+}
+
+// K >= 1414 has tiles numbered past 999999; each of them must be a tile a
+// task can run (here of empty blocks: 3 files in 1414 blocks).
+TEST_F(tiled_run, the_last_tiles_of_many_blocks_can_be_run) {
+  const std::vector<std::string> files = write_files(data, 3, 8, 11);
+  for (const char* tile : {"1000405/1414", "1000000/1414"}) {
+    process_result r = matrix(with({"--tile", tile, "-o", "p", "3"}, files));
+    EXPECT_EQ(r.status, 0) << tile << ": " << r.err;
+    EXPECT_EQ(r.err, "") << tile;
+    EXPECT_TRUE(fs::exists(data.path() / "p")) << tile;
+    fs::remove(data.path() / "p");
+  }
+  process_result r = matrix(with({"--tile", "1/4294967296", "-o", "p", "3"}, files));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "lagscan-matrix: --tile 1/4294967296: give T/K, tile T of the K (K + 1) / 2 tiles of K blocks\n");
 }
 
 // More blocks than files: the tiles of empty blocks hold no pairs, and the
@@ -268,6 +382,24 @@ TEST_F(tiled_run, a_packed_set_stands_for_its_files) {
   const std::vector<std::string> parts = run_tiles({"--fast", "9"}, 3, mixed);
   EXPECT_EQ(matrix(with({"merge", "--digits", "17"}, parts)).out,
             matrix(with({"--fast", "--format", "long", "--digits", "17", "9"}, files)).out);
+}
+
+// A set is named as any data file is: "\" separates folders too, for the
+// set and its names beside it, whether it is packed or read.
+TEST_F(tiled_run, a_packed_set_named_with_backslashes_is_found) {
+  const std::vector<std::string> files = write_files(data, 4, 12, 10);
+  fs::create_directory(data.path() / "sub");
+  process_result packed = matrix(with({"pack", "-o", "sub\\set.npy"}, files));
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_TRUE(fs::exists(data.path() / "sub" / "set.npy"));
+  EXPECT_TRUE(fs::exists(data.path() / "sub" / "set.names"));
+  const process_result text = matrix(with({"--format", "long", "5"}, files));
+  for (const char* set : {"sub\\set.npy", "sub/set.npy"}) {
+    process_result r = matrix({"--format", "long", "5", set});
+    EXPECT_EQ(r.status, 0) << set << ": " << r.err;
+    EXPECT_EQ(r.err, "") << set;
+    EXPECT_EQ(r.out, text.out) << set;
+  }
 }
 
 // The .npy bytes for a header text (the dict, padded here or not) and the
