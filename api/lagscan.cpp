@@ -168,7 +168,7 @@ std::vector<double> read_values(const std::filesystem::path& path) {
     real_array values;
     try {
       api::scratch_scope scratch;
-      read_numbers(values, name.c_str());
+      read_numbers(values, name.c_str(), data_access::read_only);
     } catch (except_3* error) {
       std::string text = error->text.c_str();
       release_error(error);

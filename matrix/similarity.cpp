@@ -31,7 +31,7 @@ void load_file(data_file& file) noexcept {
   // Exceptions must not leave a parallel region: each file's own failure is
   // kept with it.
   try {
-    read_numbers(file.values, file.name.c_str());
+    read_numbers(file.values, file.name.c_str(), data_access::read_only);
   } catch (except_3* error) {
     file.problem = error->text.c_str();
     release_error(error);
