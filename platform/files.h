@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace lagscan::platform {
 
@@ -46,10 +47,11 @@ bool current_directory(char* buffer, int size);
 // where such a write only fails.
 void fail_writes_to_closed_pipes() noexcept;
 
-// Creates path for writing (a text stream, as fopen's "w"), only if nothing
-// is there yet; null when something is, or it cannot be made. Two programs
-// that pick the same name can never both get it.
-std::FILE* create_new_file(const char* path);
+// Creates path for writing (a text stream, as fopen's "w", or a binary one,
+// as "wb"), only if nothing is there yet; null when something is, or it
+// cannot be made. Two programs that pick the same name can never both get
+// it.
+std::FILE* create_new_file(const char* path, bool binary = false);
 
 // Renames from to to (both in one folder), replacing a file already there:
 // on POSIX systems in one step, so that a reader sees the old file or the
@@ -73,7 +75,12 @@ void forget_on_signal(const char* path);
 // process wait while the file is made and recorded, so that none can come
 // between the two and leave the file behind. Null when the file cannot be
 // made or recorded (then there is none).
-std::FILE* create_temporary_file(const char* path);
+std::FILE* create_temporary_file(const char* path, bool binary = false);
+
+// Where path leads when it is a symbolic link (followed link by link, a
+// relative one from its own folder), whether or not a file is there; else
+// path itself. Windows: path itself.
+std::string link_target(const char* path);
 
 // Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
 // rather than a plain file or a folder.

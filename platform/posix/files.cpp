@@ -94,13 +94,13 @@ bool current_directory(char* buffer, int size) {
 
 void fail_writes_to_closed_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, bool binary) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return nullptr;
   // O_EXCL makes the check for an existing file and the creation one step.
   int fd = ::open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  std::FILE* f = ::fdopen(fd, "w");
+  std::FILE* f = ::fdopen(fd, binary ? "wb" : "w");
   if (f == nullptr) {
     ::close(fd);
     ::unlink(native);
@@ -125,6 +125,22 @@ bool replace_file(const char* from, const char* to) {
 bool remove_file(const char* path) {
   char native[PATH_MAX];
   return native_path(path, native) && ::unlink(native) == 0;
+}
+
+std::string link_target(const char* path) {
+  namespace fs = std::filesystem;
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return path;
+  fs::path at = native;
+  // As many links as the system itself follows before it gives up (ELOOP).
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(at, error)) || error) break;
+    const fs::path next = fs::read_symlink(at, error);
+    if (error) break;
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  return at.string();
 }
 
 bool is_device_or_pipe(const char* path) {
@@ -194,13 +210,13 @@ void forget_on_signal(const char* path) {
   }
 }
 
-std::FILE* create_temporary_file(const char* path) {
+std::FILE* create_temporary_file(const char* path, bool binary) {
   sigset_t ending{};
   sigset_t before{};
   sigemptyset(&ending);
   for (int signal_number : ending_signals) sigaddset(&ending, signal_number);
   ::pthread_sigmask(SIG_BLOCK, &ending, &before);
-  std::FILE* f = create_new_file(path);
+  std::FILE* f = create_new_file(path, binary);
   if (f != nullptr && !remove_on_signal(path)) {
     std::fclose(f);
     remove_file(path);
