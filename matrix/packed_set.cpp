@@ -205,6 +205,10 @@ packed_set::packed_set(const std::string& path) {
     std::string name(text + at, end - at);
     if (!name.empty() && name.back() == '\r') name.pop_back();
     if (name.empty()) throw input_error(list + ": line " + std::to_string(names_.size() + 1) + " names no file");
+    // A name is printed in tables one a line, as pack refuses to write it.
+    if (name.find('\r') != std::string::npos) {
+      throw input_error(list + ": line " + std::to_string(names_.size() + 1) + " holds a carriage return in its name");
+    }
     names_.push_back(std::move(name));
     at = end + 1;
   }

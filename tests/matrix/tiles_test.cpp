@@ -448,6 +448,7 @@ TEST_F(tiled_run, a_damaged_or_mismatched_packed_set_is_refused) {
       {npy_file(good, 6), "a\n", "set.names holds 1 names, but set.npy holds 2 rows"},
       {npy_file(good, 6), "a\nb\nc\n", "set.names holds 3 names, but set.npy holds 2 rows"},
       {npy_file(good, 6), "a\n\nb\n", "set.names: line 2 names no file"},
+      {npy_file(good, 6), "a\r\nb\rc\r\n", "set.names: line 2 holds a carriage return in its name"},
       {npy_file(good, 6), "", "Cannot open file set.names"},
   };
   for (const damage& c : damages) {
