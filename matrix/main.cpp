@@ -38,6 +38,7 @@
 #include "matrix/table.h"
 #include "matrix/tiles.h"
 #include "runtime/per_thread.h"
+#include "runtime/region_failure.h"
 #include "runtime/thread_count.h"
 
 namespace lagscan::matrix {
@@ -294,9 +295,17 @@ int run(const settings& options) {
   }
   const std::size_t first = options.against ? 1 : 0;
   if (names.size() == first) throw failure{status_usage, "no data files given"};
+  if (options.pack && !is_packed_set(options.output)) {
+    throw failure{status_failure, "a packed set's name ends in .npy, unlike " + options.output};
+  }
+  // A packed set is read from its names too.
   std::vector<std::string> inputs = names;
+  for (const std::string& name : names) {
+    if (is_packed_set(name)) inputs.push_back(names_path(name));
+  }
   if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
   std::string clash = outputs_among_inputs({{"-o", options.output},
+                                            {"-o", options.pack ? names_path(options.output) : std::string()},
                                             {"--heatmap", options.heatmap},
                                             {"--clusters-out", options.clusters_out},
                                             {"--tree-out", options.tree_out}},
@@ -309,8 +318,17 @@ int run(const settings& options) {
   for (const std::string& name : names) list.add(name);
   names = list.names();
 
-  // A part or a packed set is written whole or not at all, by its own writer.
+  // Every output is opened before the work, so that one that cannot be
+  // written fails first; a part and a packed set's two files are binary.
   output_file table_out(tiled || options.pack ? std::string() : options.output);
+  std::unique_ptr<output_file> part_out;
+  if (tiled) part_out = std::make_unique<output_file>(options.output, true);
+  std::unique_ptr<output_file> set_out;
+  std::unique_ptr<output_file> list_out;
+  if (options.pack) {
+    set_out = std::make_unique<output_file>(options.output, true);
+    list_out = std::make_unique<output_file>(names_path(options.output), true);
+  }
   std::unique_ptr<output_file> picture_out;
   if (!options.heatmap.empty()) picture_out = std::make_unique<output_file>(options.heatmap);
   // Groups without a file of their own go to standard output.
@@ -343,12 +361,17 @@ int run(const settings& options) {
   if (options.center) {
     if (options.against) center_values(files[0].values);
     const auto count = static_cast<std::int64_t>(kept.size());
+    region_failure failure;  // storage for a packed row's own copy may run out
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
     for (std::int64_t k = 0; k < count; ++k) {
-      real_array& values = files[kept[static_cast<std::size_t>(k)]].values;
-      own_values(values);  // a packed row is read-only in its mapping
-      center_values(values);
+      if (failure.failed()) continue;
+      failure.run([&] {
+        real_array& values = files[kept[static_cast<std::size_t>(k)]].values;
+        own_values(values);  // a packed row is read-only in its mapping
+        center_values(values);
+      });
     }
+    failure.raise();
   }
   std::vector<const real_array*> sets;
   std::vector<std::string> kept_names;
@@ -359,7 +382,7 @@ int run(const settings& options) {
 
   const bool shown = !options.quiet && standard_error_is_terminal();
   if (options.pack) {
-    write_packed_set(options.output, kept_names, sets);
+    write_packed_set(*set_out, *list_out, kept_names, sets);
     return 0;
   }
   real_array window;
@@ -368,7 +391,7 @@ int run(const settings& options) {
   if (!options.against && options.top > 0) table.format = table_format::long_form;
   const outside_domain outside = files_outside_domain(window, files, kept, options.against, threads);
   if (tiled) {
-    write_tile(options.output, tile_job{tile, s, options.fast, options.top, threads, shown, outside.sets}, names, files);
+    write_tile(*part_out, tile_job{tile, s, options.fast, options.top, threads, shown, outside.sets}, names, files);
     return 0;
   }
   if (options.against) {
@@ -509,6 +532,10 @@ int merge_command(int argc, char** argv) {
       parts.insert(parts.end(), listed.begin(), listed.end());
     }
     if (parts.empty()) throw failure{status_usage, "no parts given"};
+    std::vector<std::string> inputs = parts;
+    if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
+    const std::string clash = outputs_among_inputs({{"-o", options.output}}, inputs);
+    if (!clash.empty()) throw failure{status_usage, clash};
     merge_parts(parts, options.output, options.digits);
     return 0;
   });

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "matrix/input_error.h"
-#include "matrix/staged_file.h"
+#include "matrix/output_file.h"
 #include "matrix/table.h"
 #include "matrix/tiles.h"
 #include "platform/files.h"
@@ -347,25 +347,16 @@ void write_nearest(std::FILE* out, const std::vector<part>& parts, const std::ve
 }  // namespace
 
 void merge_parts(const std::vector<std::string>& paths, const std::string& output, int digits) {
+  output_file out(output);  // a path that cannot be written fails before the parts are read
   std::vector<std::string> names;
   const std::vector<part> parts = checked_parts(paths, names);
   table_options options{table_format::long_form, digits, static_cast<int>(parts[0].fields.top)};
-  auto write = [&](std::FILE* out) {
-    if (parts[0].fields.top == 0) {
-      write_every_pair(out, parts, names, options);
-    } else {
-      write_nearest(out, parts, names, options);
-    }
-  };
-  if (output.empty()) {
-    write(stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) throw input_error("cannot write standard output");
-    return;
+  if (parts[0].fields.top == 0) {
+    write_every_pair(out.get(), parts, names, options);
+  } else {
+    write_nearest(out.get(), parts, names, options);
   }
-  staged_file out(output, true);
-  write(out.get());
-  out.close();
-  out.put_in_place();
+  out.commit();
 }
 
 }  // namespace lagscan::matrix

@@ -6,7 +6,8 @@
 #include <map>
 
 #include "matrix/input_error.h"
-#include "matrix/staged_file.h"
+#include "memory/array_limits.h"
+#include "matrix/output_file.h"
 #include "platform/files.h"
 
 namespace lagscan::matrix {
@@ -165,7 +166,8 @@ std::string check_npy(const unsigned char* bytes, std::uint64_t size, npy_layout
   layout.rows = shape[0];
   layout.columns = shape[1];
   layout.data_offset = npy_preamble + length;
-  if (layout.columns > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+  // A row is one file's values, an array like any other.
+  if (layout.columns > static_cast<std::uint64_t>(max_array_elements) ||
       (layout.columns != 0 && layout.rows > (std::numeric_limits<std::uint64_t>::max() / 8) / layout.columns)) {
     return "its shape " + seen["shape"] + " is too large";
   }
@@ -280,25 +282,23 @@ std::vector<data_file> file_list::load(const std::vector<std::size_t>& which, in
   return files;
 }
 
-void write_packed_set(const std::string& path, const std::vector<std::string>& names,
+void write_packed_set(output_file& set, output_file& list, const std::vector<std::string>& names,
                       const std::vector<const real_array*>& files) {
-  if (!is_packed_set(path)) throw input_error("a packed set's name ends in .npy, unlike " + path);
   const std::uint64_t columns = files.empty() ? 0 : static_cast<std::uint64_t>(files[0]->count);
-  staged_file list(names_path(path));
   for (const std::string& name : names) {
     if (name.find_first_of("\r\n") != std::string::npos) throw input_error("a file name holds a line end: " + name);
-    list.write(name.data(), name.size());
-    list.write("\n", 1);
+    std::fwrite(name.data(), 1, name.size(), list.get());
+    std::fputc('\n', list.get());
   }
-  list.close();
-  staged_file set(path);
   const std::string header = npy_header(names.size(), columns);
-  set.write(header.data(), header.size());
-  for (const real_array* file : files) set.write(file->buffer, static_cast<std::size_t>(columns) * 8);
-  set.close();
-  // The names first: a set is whole once its rows are in place.
-  list.put_in_place();
-  set.put_in_place();
+  std::fwrite(header.data(), 1, header.size(), set.get());
+  for (const real_array* file : files) std::fwrite(file->buffer, 8, static_cast<std::size_t>(columns), set.get());
+  // Both whole before either takes its name; the names first: a set is
+  // whole once its rows are in place.
+  list.finish();
+  set.finish();
+  list.commit();
+  set.commit();
 }
 
 }  // namespace lagscan::matrix

@@ -9,7 +9,7 @@
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/progress.h"
-#include "matrix/staged_file.h"
+#include "matrix/output_file.h"
 
 namespace lagscan::matrix {
 namespace {
@@ -117,23 +117,21 @@ tile_values fast_tile(const real_array& window, const std::vector<const real_arr
   return tile;
 }
 
+// A failed write shows when the part is committed (output_file::finish).
 class part_writer {
  public:
-  explicit part_writer(const std::string& path) : file_(path) {}
-  void magic() { file_.write(part_magic, part_magic_size); }
-  void word(std::uint64_t value) { file_.write(&value, sizeof value); }
-  void number(double value) { file_.write(&value, sizeof value); }
+  explicit part_writer(output_file& file) : file_(file.get()) {}
+  void magic() { bytes(part_magic, part_magic_size); }
+  void word(std::uint64_t value) { bytes(&value, sizeof value); }
+  void number(double value) { bytes(&value, sizeof value); }
   void text(const std::string& s) {
     word(s.size());
-    file_.write(s.data(), s.size());
-  }
-  void finish() {
-    file_.close();
-    file_.put_in_place();
+    bytes(s.data(), s.size());
   }
 
  private:
-  staged_file file_;
+  void bytes(const void* data, std::size_t size) { std::fwrite(data, 1, size, file_); }
+  std::FILE* file_;
 };
 
 // x's `top` nearest among the files `others` (x itself left out), from
@@ -240,7 +238,7 @@ tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<dat
                   : exact_tile(window, a, b, std::move(tile), job.threads, job.shown);
 }
 
-void write_tile(const std::string& path, const tile_job& job, const std::vector<std::string>& names,
+void write_tile(output_file& part, const tile_job& job, const std::vector<std::string>& names,
                 std::vector<data_file>& files) {
   const tile_choice& t = job.tile;
   const bool diagonal = t.row_block == t.column_block;
@@ -251,7 +249,7 @@ void write_tile(const std::string& path, const tile_job& job, const std::vector<
     for (std::size_t i = range.first; i < range.end; ++i) names_bytes += 8 + names[i].size();
     if (diagonal) break;
   }
-  part_writer out(path);
+  part_writer out(part);
   out.magic();
   const part_fields fields{names.size(),
                            t.blocks,
@@ -281,7 +279,7 @@ void write_tile(const std::string& path, const tile_job& job, const std::vector<
       for (std::size_t y = tile.columns.first; y < tile.columns.end; ++y) write_nearest(out, y, tile.rows, tile, job.top);
     }
   }
-  out.finish();
+  part.commit();
 }
 
 }  // namespace lagscan::matrix

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "matrix/output_file.h"
 #include "matrix/similarity.h"
 
 namespace lagscan::matrix {
@@ -123,10 +124,10 @@ tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<dat
 
 // Computes the tile of `names` (every file of the run) from `files`, the
 // files of tile_files() in that order, all of one count, and writes its part
-// to path (whole or not at all). With --fast the files' values are let go
-// once their window sums are formed. An input_error when it cannot be
-// written.
-void write_tile(const std::string& path, const tile_job& job, const std::vector<std::string>& names,
+// to `part` (a binary output_file, opened before the work), committing it.
+// With --fast the files' values are let go once their window sums are
+// formed. An output_error when it cannot be written.
+void write_tile(output_file& part, const tile_job& job, const std::vector<std::string>& names,
                 std::vector<data_file>& files);
 
 }  // namespace lagscan::matrix

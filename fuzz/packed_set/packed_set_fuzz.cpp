@@ -8,7 +8,7 @@
 // Invariants for every input:
 //  - check_npy answers without reading past the bytes; when it accepts
 //    them, the header and shape make exactly the file's size, the rows
-//    start inside it and a row's count fits 32 bits, and the header that
+//    start inside it and a row holds at most 2^30 values, and the header that
 //    pack writes for that shape is accepted with the same shape, its rows
 //    aligned;
 //  - packed_set accepts the files or raises input_error; when it accepts
@@ -44,7 +44,7 @@ void check_header(const std::string& npy, matrix::npy_layout& layout, bool& acce
   accepted = problem.empty();
   if (!accepted) return;
   FUZZ_CHECK(layout.data_offset <= npy.size(), "the rows start past the file's end");
-  FUZZ_CHECK(layout.columns <= 0x7fffffffu, "a row's count passes 32 bits");
+  FUZZ_CHECK(layout.columns <= (1u << 30), "a row passes an array's 2^30 values");
   FUZZ_CHECK(layout.data_offset + layout.rows * layout.columns * 8 == npy.size(), "the shape does not make the size");
   if (layout.rows * layout.columns > most_values_compared) return;
   const std::string written = matrix::npy_header(layout.rows, layout.columns) +
