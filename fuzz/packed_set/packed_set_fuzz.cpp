@@ -19,8 +19,8 @@
 #include <cstring>
 #include <string>
 
-#include "matrix/input_error.h"
-#include "matrix/packed_set.h"
+#include "outputs/input_error.h"
+#include "sets/packed_set.h"
 #include "support/check.h"
 #include "support/scratch_dir.h"
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "matrix/input_error.h"
-#include "matrix/merge.h"
+#include "outputs/input_error.h"
+#include "sets/merge.h"
 #include "support/check.h"
 #include "support/scratch_dir.h"
 
