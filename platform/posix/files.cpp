@@ -44,10 +44,17 @@ std::filesystem::path normal_path(const char* native) {
 
 // fopen for reading, except that a named pipe without a writer does not make
 // the open wait for one (as an open for update never waited): it reads as
-// empty instead.
+// empty instead; and a folder is refused, as an open for update refuses it.
 std::FILE* open_for_reading(const char* native, const char* mode) {
   const int fd = ::open(native, O_RDONLY | O_NONBLOCK);
   if (fd < 0) return nullptr;
+  // A folder opens for reading too, and would read as an empty file.
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return nullptr;
+  }
   const int flags = ::fcntl(fd, F_GETFL);
   std::FILE* f = flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 ? nullptr : ::fdopen(fd, mode);
   if (f == nullptr) ::close(fd);
