@@ -183,9 +183,9 @@ std::vector<double> read_file(const std::filesystem::path& path, std::vector<dou
     try {
       api::scratch_scope scratch;
       if (xs != nullptr) {
-        read_pairs(x, values, name.c_str());
+        read_pairs(x, values, name.c_str(), data_access::read_only);
       } else {
-        read_numbers(values, name.c_str());
+        read_numbers(values, name.c_str(), data_access::read_only);
       }
     } catch (except_3* error) {
       std::string text = error->text.c_str();

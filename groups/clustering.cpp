@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace lagscan::matrix {
 namespace {
@@ -81,6 +82,11 @@ double distance_of(double similarity) {
   return std::clamp(1.0 - similarity, 0.0, 2.0);
 }
 
+double bounded_similarity(double similarity) {
+  if (std::isnan(similarity)) return -1.0;
+  return std::clamp(similarity, -1.0, 1.0);
+}
+
 std::vector<double> condensed_distances(const std::vector<double>& similarities, std::size_t n) {
   std::vector<double> d(n < 2 ? 0 : n * (n - 1) / 2);
   std::size_t k = 0;
@@ -127,27 +133,33 @@ cluster_tree average_linkage(std::vector<double>& distances, std::size_t n) {
     state.join(x, y);
   }
 
-  // Number the clusters in the order of height. A slot's joins depend on each
-  // other in the order made; raising each height to its parts' keeps that
-  // order under the stable sort even where rounding put a height lower.
-  std::vector<double> slot_height(n, 0.0);
-  for (merge& m : made) {
-    m.height = std::max({m.height, slot_height[m.a], slot_height[m.b]});
-    slot_height[m.b] = m.height;
-  }
+  // Number the clusters as scipy's linkage does: the joins in the order of
+  // height (equal heights in the order made), each joining the clusters
+  // that then hold the leaves of its two slots. A join that rounding put a
+  // unit under one made before it comes first, then, and joins what that
+  // leaves: the tree scipy builds from the same distances, to the bit.
   std::vector<std::size_t> by_height(made.size());
   for (std::size_t k = 0; k < by_height.size(); ++k) by_height[k] = k;
   std::stable_sort(by_height.begin(), by_height.end(),
                    [&made](std::size_t p, std::size_t q) { return made[p].height < made[q].height; });
-  std::vector<std::size_t> label(n);
-  for (std::size_t i = 0; i < n; ++i) label[i] = i;
+  // Each cluster's parent once joined (itself while it is a root), and size.
+  std::vector<std::size_t> parent(2 * n - 1);
+  std::vector<std::size_t> size(2 * n - 1, 1);
+  for (std::size_t c = 0; c < parent.size(); ++c) parent[c] = c;
+  auto root = [&parent](std::size_t c) {
+    std::size_t r = c;
+    while (parent[r] != r) r = parent[r];
+    while (parent[c] != r) c = std::exchange(parent[c], r);
+    return r;
+  };
   tree.merges.reserve(made.size());
   for (std::size_t k : by_height) {
-    const merge& m = made[k];
-    const std::size_t a = label[m.a];
-    const std::size_t b = label[m.b];
-    tree.merges.push_back({std::min(a, b), std::max(a, b), m.height, m.size});
-    label[m.b] = n + tree.merges.size() - 1;
+    const std::size_t a = root(made[k].a);
+    const std::size_t b = root(made[k].b);
+    const std::size_t joined = n + tree.merges.size();
+    size[joined] = size[a] + size[b];
+    parent[a] = parent[b] = joined;
+    tree.merges.push_back({std::min(a, b), std::max(a, b), made[k].height, size[joined]});
   }
   return tree;
 }

@@ -41,6 +41,10 @@ inline std::size_t condensed_index(std::size_t n, std::size_t i, std::size_t j) 
 // as anything can be, so such files join the rest last.
 double distance_of(double similarity);
 
+// The similarity the distances stand for: within [-1, 1], and -1 for one
+// that is not a number.
+double bounded_similarity(double similarity);
+
 // The condensed distances of the n x n table of similarities (row by row),
 // from its upper triangle.
 std::vector<double> condensed_distances(const std::vector<double>& similarities, std::size_t n);
@@ -62,15 +66,19 @@ struct cluster_tree {
 // The distances are the working storage: they are overwritten, so no copy is
 // made.
 //
-// Ties are broken so that the result depends on nothing but the distances:
-// a chain starts at the lowest-numbered cluster still open (a cluster is
+// Ties are broken as scipy's linkage(method="average") breaks them, so that
+// the tree is scipy's to the bit and depends on nothing but the distances: a
+// chain starts at the lowest-numbered cluster still open (a cluster is
 // numbered by the larger of the two numbers of its parts, a file by its
 // place); a cluster's nearest neighbour is the chain's previous cluster when
 // that one is among the nearest, otherwise the lowest-numbered of the
 // nearest. The joins are then listed by height, equal heights in the order
-// they were made, and numbered n, n + 1, ... in that order. Average linkage
-// never joins below the joins it builds on; should rounding put a height a
-// unit under a part's, it is raised to that part's.
+// they were made, and numbered n, n + 1, ... in that order, each joining the
+// clusters that by then hold the files of its two numbers. Average linkage
+// never joins below the joins it builds on, but rounding may put a height a
+// unit under one made before it (a cluster of 2 and one of 1 at d from a
+// third: (2d + d) / 3 may be d less a unit); such a join then comes first,
+// as in scipy, and the tree still never joins below its parts.
 cluster_tree average_linkage(std::vector<double>& distances, std::size_t n);
 
 // The leaves from left to right when each merge draws a on the left of b:

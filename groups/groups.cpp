@@ -51,7 +51,9 @@ grouping keep_merges(const cluster_tree& tree, std::size_t kept, const std::vect
   }
 
   // The medoids. Within a group the means share their divisor, so the sums
-  // decide; each is added up over the other members in file order.
+  // decide; each is added up over the other members in file order, of the
+  // similarities themselves: 1 - distance_of(s) is s rounded once more, and
+  // that could part exact ties or join values that differ.
   for (const std::vector<std::size_t>& group : members) {
     std::size_t best = group.front();
     double best_sum = 0.0;
@@ -59,7 +61,7 @@ grouping keep_merges(const cluster_tree& tree, std::size_t kept, const std::vect
       const std::size_t i = group[p];
       double sum = 0.0;
       for (std::size_t j : group) {
-        if (j != i) sum += 1.0 - distance_of(similarities[i * n + j]);
+        if (j != i) sum += bounded_similarity(similarities[i * n + j]);
       }
       if (p == 0 || sum > best_sum) {
         best = i;

@@ -31,7 +31,7 @@ void load_file(data_file& file) noexcept {
   // Exceptions must not leave a parallel region: each file's own failure is
   // kept with it.
   try {
-    read_numbers(file.values, file.name.c_str());
+    read_numbers(file.values, file.name.c_str(), data_access::read_only);
   } catch (except_3* error) {
     file.problem = error->text.c_str();
     release_error(error);
@@ -61,7 +61,10 @@ void make_window(real_array& window, std::int32_t s) {
 }
 
 row_range row_block(std::size_t n, std::size_t block, std::size_t blocks) {
-  return {n * (block - 1) / blocks, n * block / blocks};
+  // n * b / K without forming n * b, which passes 64 bits for n and K in
+  // the billions: with n = qK + r it is qb + rb / K, and rb < K^2 fits.
+  auto cut = [n, blocks](std::size_t b) { return n / blocks * b + n % blocks * b / blocks; };
+  return {cut(block - 1), cut(block)};
 }
 
 std::vector<double> all_pairs(const real_array& window, const std::vector<const real_array*>& sets,

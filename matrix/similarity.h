@@ -22,7 +22,9 @@ struct row_range {
   bool holds(std::size_t row) const { return row >= first && row < end; }
 };
 
-// Block `block` (1 .. blocks) of `blocks` nearly equal blocks of n rows.
+// Block `block` (1 .. blocks) of `blocks` nearly equal blocks of n rows:
+// rows n * (block - 1) / blocks up to n * block / blocks, exact for any n
+// and blocks below 2^32.
 row_range row_block(std::size_t n, std::size_t block, std::size_t blocks);
 
 // One data file: its values, or why they could not be read.

@@ -21,17 +21,19 @@ std::string hex8(std::uint32_t value) {
 
 }  // namespace
 
-output_file::output_file(const std::string& path) : path_(path) {
+output_file::output_file(const std::string& path, bool binary) : path_(path) {
   if (path_.empty()) {
     file_ = stdout;
     return;
   }
-  const char* target = path_.c_str();
-  if (platform::is_device_or_pipe(target)) {
-    file_ = platform::open_file(target, "w");
+  if (platform::is_device_or_pipe(path_.c_str())) {
+    file_ = platform::open_file(path_.c_str(), binary ? "wb" : "w");
     if (file_ == nullptr) throw output_error("cannot write " + path_);
     return;
   }
+  // Renaming over a link would put a file in its place.
+  target_ = platform::link_target(path_.c_str());
+  const char* target = target_.c_str();
   // Replacing a target that we could not write ourselves (read-only, a
   // folder) would be a way round its protection.
   if (platform::file_size(target) >= 0) {
@@ -42,8 +44,8 @@ output_file::output_file(const std::string& path) : path_(path) {
   std::random_device seed;
   std::mt19937 names(seed());
   for (int k = 0; k < temporary_name_tries && file_ == nullptr; ++k) {
-    temporary_ = path_ + "." + hex8(static_cast<std::uint32_t>(names())) + ".tmp";
-    file_ = platform::create_temporary_file(temporary_.c_str());
+    temporary_ = target_ + "." + hex8(static_cast<std::uint32_t>(names())) + ".tmp";
+    file_ = platform::create_temporary_file(temporary_.c_str(), binary);
   }
   if (file_ == nullptr) {
     temporary_.clear();
@@ -81,7 +83,7 @@ void output_file::finish() {
 
 void output_file::commit() {
   finish();
-  if (!temporary_.empty() && !platform::replace_file(temporary_.c_str(), path_.c_str())) {
+  if (!temporary_.empty() && !platform::replace_file(temporary_.c_str(), target_.c_str())) {
     discard();
     throw output_error("cannot write " + path_);
   }

@@ -9,8 +9,10 @@
 // when Ctrl-C or SIGTERM stops it); and the inputs, read after the outputs
 // were opened, are never the files being written.
 //
-// A device or a pipe (/dev/null, NUL, a named pipe) is written directly:
-// there is nothing to rename over it.
+// A device or a pipe (/dev/null, NUL, a named pipe, a link to one) is
+// written directly: there is nothing to rename over it. A target reached
+// through a symbolic link is written where the link leads, and the link
+// stays a link.
 #pragma once
 
 #include <cstdio>
@@ -31,9 +33,10 @@ class output_error : public std::runtime_error {
 class output_file {
  public:
   // Opens the temporary file for path, or takes standard output when path is
-  // empty. A target that exists must be one we could write, so that a bad
-  // path fails before the work rather than after it.
-  explicit output_file(const std::string& path);
+  // empty; binary: a binary stream (else text, with the system's line ends).
+  // A target that exists must be one we could write, so that a bad path
+  // fails before the work rather than after it.
+  explicit output_file(const std::string& path, bool binary = false);
   // A file not committed is removed.
   ~output_file();
   output_file(const output_file&) = delete;
@@ -49,7 +52,8 @@ class output_file {
  private:
   void discard() noexcept;
 
-  std::string path_;       // the target; empty for standard output
+  std::string path_;       // the target as given; empty for standard output
+  std::string target_;     // where the file lands: path_, or where its link leads
   std::string temporary_;  // where it is written; empty when written directly
   std::FILE* file_ = nullptr;
   bool finished_ = false;

@@ -9,11 +9,14 @@
 //    administrator or root as well. On Windows that is the read-only
 //    attribute; on POSIX systems, permission bits that grant nobody write
 //    access (the open then fails with EACCES).
+//  - An open for reading only never waits: a named pipe that no program
+//    writes reads as empty (POSIX).
 //  - Paths longer than the system allows fail as "cannot open".
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace lagscan::platform {
 
@@ -26,6 +29,10 @@ std::FILE* open_file(const char* path, const char* mode);
 // time, set before the file is opened; a null replacement ends it. Both
 // texts must outlive the redirection.
 void redirect_for_tests(const char* path, const char* replacement) noexcept;
+
+// Moves file's position to offset bytes from its start, 64-bit offsets
+// included; false when it cannot.
+bool seek_file(std::FILE* file, std::uint64_t offset);
 
 // Size in bytes of the file at path, or -1 when it cannot be queried.
 std::int64_t file_size(const char* path);
@@ -40,10 +47,11 @@ bool current_directory(char* buffer, int size);
 // where such a write only fails.
 void fail_writes_to_closed_pipes() noexcept;
 
-// Creates path for writing (a text stream, as fopen's "w"), only if nothing
-// is there yet; null when something is, or it cannot be made. Two programs
-// that pick the same name can never both get it.
-std::FILE* create_new_file(const char* path);
+// Creates path for writing (a text stream, as fopen's "w", or a binary one,
+// as "wb"), only if nothing is there yet; null when something is, or it
+// cannot be made. Two programs that pick the same name can never both get
+// it.
+std::FILE* create_new_file(const char* path, bool binary = false);
 
 // Renames from to to (both in one folder), replacing a file already there:
 // on POSIX systems in one step, so that a reader sees the old file or the
@@ -67,7 +75,12 @@ void forget_on_signal(const char* path);
 // process wait while the file is made and recorded, so that none can come
 // between the two and leave the file behind. Null when the file cannot be
 // made or recorded (then there is none).
-std::FILE* create_temporary_file(const char* path);
+std::FILE* create_temporary_file(const char* path, bool binary = false);
+
+// Where path leads when it is a symbolic link (followed link by link, a
+// relative one from its own folder), whether or not a file is there; else
+// path itself. Windows: path itself.
+std::string link_target(const char* path);
 
 // Whether path names a device or a pipe (/dev/null, NUL, a named pipe)
 // rather than a plain file or a folder.

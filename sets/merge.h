@@ -21,9 +21,10 @@
 namespace lagscan::matrix {
 
 // Merges `parts` (paths, in any order) into output ("" for standard
-// output), with `digits` significant digits. An input_error naming the part
-// or the tile at fault; with an output file, nothing is left at its path
-// unless the whole text is there.
+// output), with `digits` significant digits, written as output_file writes
+// (output_file.h): every part is checked before the first line is written,
+// and an output file is there whole or not at all. An input_error naming
+// the part or the tile at fault, or an output_error.
 void merge_parts(const std::vector<std::string>& parts, const std::string& output, int digits);
 
 }  // namespace lagscan::matrix

@@ -5,8 +5,8 @@
 #include <limits>
 #include <map>
 
+#include "memory/array_limits.h"
 #include "outputs/input_error.h"
-#include "outputs/staged_file.h"
 #include "platform/files.h"
 
 namespace lagscan::matrix {
@@ -165,7 +165,8 @@ std::string check_npy(const unsigned char* bytes, std::uint64_t size, npy_layout
   layout.rows = shape[0];
   layout.columns = shape[1];
   layout.data_offset = npy_preamble + length;
-  if (layout.columns > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+  // A row is one file's values, an array like any other.
+  if (layout.columns > static_cast<std::uint64_t>(max_array_elements) ||
       (layout.columns != 0 && layout.rows > (std::numeric_limits<std::uint64_t>::max() / 8) / layout.columns)) {
     return "its shape " + seen["shape"] + " is too large";
   }
@@ -186,6 +187,10 @@ bool is_packed_set(const std::string& path) {
 }
 
 packed_set::packed_set(const std::string& path) {
+  // A set cut short by another program while this run has it mapped would
+  // end the run by a signal, without a word; instead it ends with a message
+  // naming the set. (Packed sets are lagscan-matrix's alone.)
+  platform::end_on_lost_pages("lagscan-matrix");
   if (!file_.open(path.c_str())) throw input_error("Cannot open file " + path);
   const std::string problem = check_npy(file_.data(), file_.size(), layout_);
   if (!problem.empty()) throw input_error(path + ": " + problem);
@@ -201,6 +206,10 @@ packed_set::packed_set(const std::string& path) {
     std::string name(text + at, end - at);
     if (!name.empty() && name.back() == '\r') name.pop_back();
     if (name.empty()) throw input_error(list + ": line " + std::to_string(names_.size() + 1) + " names no file");
+    // A name is printed in tables one a line, as pack refuses to write it.
+    if (name.find('\r') != std::string::npos) {
+      throw input_error(list + ": line " + std::to_string(names_.size() + 1) + " holds a carriage return in its name");
+    }
     names_.push_back(std::move(name));
     at = end + 1;
   }
@@ -270,27 +279,6 @@ std::vector<data_file> file_list::load(const std::vector<std::size_t>& which, in
     }
   }
   return files;
-}
-
-void write_packed_set(const std::string& path, const std::vector<std::string>& names,
-                      const std::vector<const real_array*>& files) {
-  if (!is_packed_set(path)) throw input_error("a packed set's name ends in .npy, unlike " + path);
-  const std::uint64_t columns = files.empty() ? 0 : static_cast<std::uint64_t>(files[0]->count);
-  staged_file list(names_path(path));
-  for (const std::string& name : names) {
-    if (name.find_first_of("\r\n") != std::string::npos) throw input_error("a file name holds a line end: " + name);
-    list.write(name.data(), name.size());
-    list.write("\n", 1);
-  }
-  list.close();
-  staged_file set(path);
-  const std::string header = npy_header(names.size(), columns);
-  set.write(header.data(), header.size());
-  for (const real_array* file : files) set.write(file->buffer, static_cast<std::size_t>(columns) * 8);
-  set.close();
-  // The names first: a set is whole once its rows are in place.
-  list.put_in_place();
-  set.put_in_place();
 }
 
 }  // namespace lagscan::matrix

@@ -37,7 +37,8 @@ std::string npy_header(std::uint64_t rows, std::uint64_t columns);
 
 // Checks a whole .npy file's bytes (size of them): the magic, version 1.0,
 // a dict of exactly descr '<f8', fortran_order False and a shape of two
-// whole numbers, and a size of exactly header + rows * columns * 8 bytes.
+// whole numbers (at most 2^30 values a row, as any array), and a size of
+// exactly header + rows * columns * 8 bytes.
 // Empty when it holds; else what is wrong, e.g. "its shape is (3,), not
 // (files, values)".
 std::string check_npy(const unsigned char* bytes, std::uint64_t size, npy_layout& layout);
@@ -97,12 +98,5 @@ class file_list {
   std::vector<std::size_t> row_;     // the row in its set
   std::vector<std::unique_ptr<packed_set>> sets_;
 };
-
-// Writes the packed set of `files` (all of one count) to path and its names
-// beside it: each file is first written under a temporary name and put in
-// place when whole, so that a failed run leaves no set that looks complete.
-// An input_error names what could not be written.
-void write_packed_set(const std::string& path, const std::vector<std::string>& names,
-                      const std::vector<const real_array*>& files);
 
 }  // namespace lagscan::matrix

@@ -3,11 +3,12 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/progress.h"
-#include "outputs/staged_file.h"
 
 namespace lagscan::matrix {
 namespace {
@@ -115,73 +116,50 @@ tile_values fast_tile(const real_array& window, const std::vector<const real_arr
   return tile;
 }
 
-class part_writer {
- public:
-  explicit part_writer(const std::string& path) : file_(path) {}
-  void magic() { file_.write(part_magic, part_magic_size); }
-  void word(std::uint64_t value) { file_.write(&value, sizeof value); }
-  void number(double value) { file_.write(&value, sizeof value); }
-  void text(const std::string& s) {
-    word(s.size());
-    file_.write(s.data(), s.size());
-  }
-  void finish() {
-    file_.close();
-    file_.put_in_place();
-  }
+}  // namespace
 
- private:
-  staged_file file_;
-};
+std::uint64_t tile_count(std::uint64_t blocks) { return blocks * (blocks + 1) / 2; }
 
-// x's `top` nearest among the files `others` (x itself left out), from
-// nearest, padded to `top` entries.
-void write_nearest(part_writer& out, std::size_t x, row_range others, const tile_values& tile, int top) {
-  std::vector<std::pair<double, std::size_t>> candidates;
-  for (std::size_t y = others.first; y < others.end; ++y) {
-    if (y == x) continue;
-    candidates.emplace_back(x < y ? tile.at(x, y) : tile.at(y, x), y);
-  }
-  const std::size_t keep = std::min(candidates.size(), static_cast<std::size_t>(top));
-  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<long>(keep), candidates.end(),
-                    [](const auto& p, const auto& q) { return nearer(p.first, p.second, q.first, q.second); });
-  for (std::size_t k = 0; k < static_cast<std::size_t>(top); ++k) {
-    out.word(k < keep ? candidates[k].second : no_file);
-    out.number(k < keep ? candidates[k].first : 0.0);
-  }
+namespace {
+
+// The tiles in the rows above R: K + (K - 1) + ... + (K - R + 2).
+std::uint64_t tiles_above(std::uint64_t row_block, std::uint64_t blocks) {
+  return (row_block - 1) * blocks - (row_block - 1) * (row_block - 2) / 2;
 }
 
 }  // namespace
 
-std::size_t tile_count(std::size_t blocks) { return blocks * (blocks + 1) / 2; }
-
 bool tile_of(std::size_t number, std::size_t blocks, tile_choice& tile) {
-  if (blocks == 0 || number == 0 || number > tile_count(blocks)) return false;
+  if (blocks == 0 || blocks > max_blocks || number == 0 || number > tile_count(blocks)) return false;
   tile.number = number;
   tile.blocks = blocks;
-  std::size_t r = 1;
-  std::size_t before = 0;  // tiles in the rows above r
-  while (number > before + (blocks - r + 1)) {
-    before += blocks - r + 1;
-    ++r;
+  // R is the last row whose tiles above are fewer than T: a search, as K may
+  // be in the billions.
+  std::size_t low = 1;
+  std::size_t high = blocks;
+  while (low < high) {
+    const std::size_t middle = low + (high - low + 1) / 2;
+    if (tiles_above(middle, blocks) < number) {
+      low = middle;
+    } else {
+      high = middle - 1;
+    }
   }
-  tile.row_block = r;
-  tile.column_block = r + (number - before - 1);
+  tile.row_block = low;
+  tile.column_block = low + (number - tiles_above(low, blocks) - 1);
   return true;
 }
 
 std::size_t tile_number(std::size_t row_block, std::size_t column_block, std::size_t blocks) {
-  // The rows above R hold K + (K - 1) + ... + (K - R + 2) tiles.
-  const std::size_t before = (row_block - 1) * blocks - (row_block - 1) * (row_block - 2) / 2;
-  return before + column_block - row_block + 1;
+  return tiles_above(row_block, blocks) + column_block - row_block + 1;
 }
 
 bool parse_tile(const std::string& text, tile_choice& tile) {
   const std::size_t slash = text.find('/');
   auto whole = [](const std::string& digits, std::size_t& value) {
-    if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
-    value = std::stoul(digits);
-    return true;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    return error == std::errc() && end == digits.data() + digits.size();
   };
   std::size_t number = 0;
   std::size_t blocks = 0;
@@ -223,50 +201,6 @@ tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<dat
   make_window(window, job.s);
   return job.fast ? fast_tile(window, a, b, files, std::move(tile), held, job.outside, job.threads, job.shown)
                   : exact_tile(window, a, b, std::move(tile), job.threads, job.shown);
-}
-
-void write_tile(const std::string& path, const tile_job& job, const std::vector<std::string>& names,
-                std::vector<data_file>& files) {
-  const tile_choice& t = job.tile;
-  const bool diagonal = t.row_block == t.column_block;
-  const std::int32_t count = files.empty() ? 0 : files[0].values.count;
-  const tile_values tile = compute_tile(job, names.size(), files);
-  std::uint64_t names_bytes = 0;
-  for (const row_range& range : {tile.rows, tile.columns}) {
-    for (std::size_t i = range.first; i < range.end; ++i) names_bytes += 8 + names[i].size();
-    if (diagonal) break;
-  }
-  part_writer out(path);
-  out.magic();
-  const part_fields fields{names.size(),
-                           t.blocks,
-                           t.row_block,
-                           t.column_block,
-                           static_cast<std::uint64_t>(count),
-                           static_cast<std::uint64_t>(job.s),
-                           job.fast ? 1u : 0u,
-                           static_cast<std::uint64_t>(job.top),
-                           names_hash(names),
-                           names_bytes};
-  for (std::uint64_t field : {fields.files, fields.blocks, fields.row_block, fields.column_block, fields.count,
-                              fields.s, fields.fast, fields.top, fields.hash, fields.names_bytes}) {
-    out.word(field);
-  }
-  for (const row_range& range : {tile.rows, tile.columns}) {
-    for (std::size_t i = range.first; i < range.end; ++i) out.text(names[i]);
-    if (diagonal) break;
-  }
-  if (job.top == 0) {
-    for (std::size_t x = tile.rows.first; x < tile.rows.end; ++x) {
-      for (std::size_t y = std::max(x + 1, tile.columns.first); y < tile.columns.end; ++y) out.number(tile.at(x, y));
-    }
-  } else {
-    for (std::size_t x = tile.rows.first; x < tile.rows.end; ++x) write_nearest(out, x, tile.columns, tile, job.top);
-    if (!diagonal) {
-      for (std::size_t y = tile.columns.first; y < tile.columns.end; ++y) write_nearest(out, y, tile.rows, tile, job.top);
-    }
-  }
-  out.finish();
 }
 
 }  // namespace lagscan::matrix

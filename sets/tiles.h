@@ -55,16 +55,22 @@ struct tile_choice {
   std::size_t column_block = 1;
 };
 
-// K (K + 1) / 2.
-std::size_t tile_count(std::size_t blocks);
+// The most blocks a tiled run may have: K (K + 1) / 2 and every tile's
+// number then fit 63 bits.
+inline constexpr std::uint64_t max_blocks = (std::uint64_t{1} << 32) - 1;
 
-// Tile T of K; false unless 1 <= T <= K (K + 1) / 2.
+// K (K + 1) / 2, for 1 <= K <= max_blocks.
+std::uint64_t tile_count(std::uint64_t blocks);
+
+// Tile T of K; false unless 1 <= K <= max_blocks and 1 <= T <= K (K + 1) / 2.
 bool tile_of(std::size_t number, std::size_t blocks, tile_choice& tile);
 
 // The number of tile (R, C) of K, R <= C.
 std::size_t tile_number(std::size_t row_block, std::size_t column_block, std::size_t blocks);
 
-// "T/K" as tile T of K; false when the text is not that.
+// "T/K" as tile T of K, each a whole number in decimal digits (a T of any
+// size: the last of K = max_blocks has 19 digits); false when the text is
+// not that.
 bool parse_tile(const std::string& text, tile_choice& tile);
 
 // The positions of the files a tile needs: block R's, then block C's when
@@ -114,13 +120,5 @@ struct tile_job {
 // are let go once their window sums are formed (unless some lie outside
 // the domain).
 tile_values compute_tile(const tile_job& job, std::size_t files, std::vector<data_file>& held);
-
-// Computes the tile of `names` (every file of the run) from `files`, the
-// files of tile_files() in that order, all of one count, and writes its part
-// to path (whole or not at all). With --fast the files' values are let go
-// once their window sums are formed. An input_error when it cannot be
-// written.
-void write_tile(const std::string& path, const tile_job& job, const std::vector<std::string>& names,
-                std::vector<data_file>& files);
 
 }  // namespace lagscan::matrix

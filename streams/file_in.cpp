@@ -180,7 +180,8 @@ string_out& sstring_in::next_token() {
 file_in::file_in(char_range path, std::int32_t flags_in) : serial_number(next_serial()) {
   attach(content.text.c_str());
   set_path(path);
-  mode.assign(char_range::of("r+b"));
+  // For update unless asked otherwise: see data_access.
+  mode.assign(char_range::of((flags_in & read_only) != 0 ? "rb" : "r+b"));
   in_flags = flags_in;
   default_mode();
   if ((in_flags & open_now) != 0) open(raise_on_fail | report_on_fail);
@@ -351,21 +352,26 @@ std::int32_t after_last_line_end(const char* p, std::int32_t n) {
 
 }  // namespace
 
-void read_numbers(real_array& values, const char* path) { read_numbers(values, path, read_block_bytes - 1); }
+void read_numbers(real_array& values, const char* path, data_access access) {
+  read_numbers(values, path, read_block_bytes - 1, access);
+}
+
+void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes, data_access access) {
+  read_numbers(values, nullptr, path, buffer_bytes, access);
+}
+
+void read_pairs(real_array& x, real_array& y, const char* path, data_access access) {
+  read_numbers(y, &x, path, read_block_bytes - 1, access);
+}
 
 // The file passes through one buffer a piece at a time instead of being
 // loaded whole: the pieces stay in the processor's caches between the read
 // and the tokens, and the kernel neither clears nor fills a block as large as
 // the file. Each piece is cleaned and its comments blanked as a whole file's
 // text would be, with the depth of an open block comment carried over.
-void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes) {
-  read_numbers(values, nullptr, path, buffer_bytes);
-}
-
-void read_pairs(real_array& x, real_array& y, const char* path) { read_numbers(y, &x, path, read_block_bytes - 1); }
-
-void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes) {
-  file_in in(char_range::of(path), file_in::open_now);
+void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes,
+                  data_access access) {
+  file_in in(char_range::of(path), file_in::open_now | (access == data_access::read_only ? file_in::read_only : 0));
   std::int64_t size = platform::file_size(in.path());
   if (size < 0) size = 0;
   if (size >= smallest_refused_size) raise_error("File too large", in.file_path);

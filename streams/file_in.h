@@ -20,6 +20,13 @@
 
 namespace lagscan {
 
+// How a data file is opened. lagscan opens its data files for update,
+// though it never writes to them: that is its documented behaviour, and a
+// file it may not write fails its open. lagscan-matrix, the library and the
+// Python module only read, so that read-only data (installed sample files,
+// a read-only mount, a data set shared on a cluster) is within their reach.
+enum class data_access { update, read_only };
+
 // A cursor over a NUL-terminated text that it does not own.
 class sstring_in {
  public:
@@ -74,6 +81,7 @@ class file_in final : public file_base, public sstring_in {
   static constexpr std::int32_t load_all = 2;
   static constexpr std::int32_t strip_comments = 4;
   static constexpr std::int32_t keep_cr = 8;
+  static constexpr std::int32_t read_only = 16;  // opened for reading ("rb"), not for update ("r+b")
 
   // Raises " getcwd error" when the path cannot be resolved and, with
   // open_now, " Cannot open file <path>", " File too large <path>" or
@@ -111,12 +119,14 @@ void remove_comments(text_buffer& t);
 // as file_in does with load_all and strip_comments, and an error of taking
 // the values (such as " No per-thread scratch") only when the file holds no
 // unclosed comment. Values read before an error is found may already have
-// been appended.
-void read_numbers(real_array& values, const char* path);
-void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes);
+// been appended. The file is opened as access says.
+void read_numbers(real_array& values, const char* path, data_access access = data_access::update);
+void read_numbers(real_array& values, const char* path, std::int32_t buffer_bytes,
+                  data_access access = data_access::update);
 // The same, with each pair's x appended to x (converted as a y is; a last x
 // without its y still gives its y of 0, so both get one count).
-void read_pairs(real_array& x, real_array& y, const char* path);
-void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes);
+void read_pairs(real_array& x, real_array& y, const char* path, data_access access = data_access::update);
+void read_numbers(real_array& values, real_array* xs, const char* path, std::int32_t buffer_bytes,
+                  data_access access = data_access::update);
 
 }  // namespace lagscan

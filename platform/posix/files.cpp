@@ -5,30 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
+#include "platform/posix/native_path.h"
+#include "platform/posix/removal_list.h"
 #include "platform/redirect.h"
 
 namespace lagscan::platform {
 namespace {
-
-// Copies path into out with every backslash read as a slash; false when it
-// does not fit.
-bool native_path(const char* path, char (&out)[PATH_MAX]) {
-  std::size_t n = std::strlen(path);
-  if (n >= sizeof out) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  for (std::size_t i = 0; i < n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
-  out[n] = '\0';
-  return true;
-}
 
 bool wants_write(const char* mode) {
   return std::strpbrk(mode, "+wa") != nullptr;
@@ -51,6 +42,25 @@ std::filesystem::path normal_path(const char* native) {
   return error ? path.lexically_normal() : resolved;
 }
 
+// fopen for reading, except that a named pipe without a writer does not make
+// the open wait for one (as an open for update never waited): it reads as
+// empty instead; and a folder is refused, as an open for update refuses it.
+std::FILE* open_for_reading(const char* native, const char* mode) {
+  const int fd = ::open(native, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  // A folder opens for reading too, and would read as an empty file.
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* f = flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 ? nullptr : ::fdopen(fd, mode);
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
 }  // namespace
 
 std::FILE* open_file(const char* path, const char* mode) {
@@ -63,13 +73,18 @@ std::FILE* open_file(const char* path, const char* mode) {
     errno = EACCES;
     return nullptr;
   }
-  std::FILE* f = std::fopen(native, mode);
+  std::FILE* f = wants_write(mode) ? std::fopen(native, mode) : open_for_reading(native, mode);
   if (f != nullptr && wants_write(mode) && ::fstat(fileno(f), &st) == 0 && is_read_only(st)) {
     std::fclose(f);  // the file changed between the two looks
     errno = EACCES;
     return nullptr;
   }
   return f;
+}
+
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+  return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 std::int64_t file_size(const char* path) {
@@ -86,13 +101,13 @@ bool current_directory(char* buffer, int size) {
 
 void fail_writes_to_closed_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, bool binary) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return nullptr;
   // O_EXCL makes the check for an existing file and the creation one step.
   int fd = ::open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  std::FILE* f = ::fdopen(fd, "w");
+  std::FILE* f = ::fdopen(fd, binary ? "wb" : "w");
   if (f == nullptr) {
     ::close(fd);
     ::unlink(native);
@@ -119,6 +134,22 @@ bool remove_file(const char* path) {
   return native_path(path, native) && ::unlink(native) == 0;
 }
 
+std::string link_target(const char* path) {
+  namespace fs = std::filesystem;
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return path;
+  fs::path at = native;
+  // As many links as the system itself follows before it gives up (ELOOP).
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(at, error)) || error) break;
+    const fs::path next = fs::read_symlink(at, error);
+    if (error) break;
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  return at.string();
+}
+
 bool is_device_or_pipe(const char* path) {
   char native[PATH_MAX];
   struct stat st{};
@@ -127,32 +158,43 @@ bool is_device_or_pipe(const char* path) {
 
 namespace {
 
-// The paths to remove at a signal. A slot is filled before it is marked
-// in use and unmarked before it is reused, so the handler never reads a
-// path being written; it calls only unlink, signal and raise, which a
-// signal handler may.
+// The paths to remove at a signal. A slot is claimed (free to filling),
+// filled, and then marked in use with release order; the handler reads the
+// mark with acquire order, so that it never sees a slot in use before its
+// path is whole, on whichever thread the signal arrives. The marks are
+// lock-free atomics, which a handler may read; it calls only unlink, signal
+// and raise, which a handler may call.
+enum slot_state : int { slot_free, slot_filling, slot_in_use };
 struct removal_slot {
   char path[PATH_MAX];
-  volatile std::sig_atomic_t in_use;
+  std::atomic<int> state{slot_free};
 };
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots' marks");
 removal_slot removal_slots[8];
 constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_and_end(int signal_number) {
-  for (removal_slot& slot : removal_slots) {
-    if (slot.in_use) ::unlink(slot.path);
-  }
+  remove_recorded_files();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
 
 }  // namespace
 
-bool remove_on_signal(const char* path) {
+void remove_recorded_files() noexcept {
   for (removal_slot& slot : removal_slots) {
-    if (slot.in_use) continue;
-    if (!native_path(path, slot.path)) return false;
-    slot.in_use = 1;
+    if (slot.state.load(std::memory_order_acquire) == slot_in_use) ::unlink(slot.path);
+  }
+}
+
+bool remove_on_signal(const char* path) {
+  char native[PATH_MAX];
+  if (!native_path(path, native)) return false;
+  for (removal_slot& slot : removal_slots) {
+    int free = slot_free;
+    if (!slot.state.compare_exchange_strong(free, slot_filling, std::memory_order_acquire)) continue;
+    std::memcpy(slot.path, native, sizeof native);
+    slot.state.store(slot_in_use, std::memory_order_release);
     for (int signal_number : ending_signals) {
       // A signal the caller chose to ignore (nohup) stays ignored.
       struct sigaction old{};
@@ -169,17 +211,19 @@ void forget_on_signal(const char* path) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return;
   for (removal_slot& slot : removal_slots) {
-    if (slot.in_use && std::strcmp(slot.path, native) == 0) slot.in_use = 0;
+    if (slot.state.load(std::memory_order_acquire) == slot_in_use && std::strcmp(slot.path, native) == 0) {
+      slot.state.store(slot_free, std::memory_order_release);
+    }
   }
 }
 
-std::FILE* create_temporary_file(const char* path) {
+std::FILE* create_temporary_file(const char* path, bool binary) {
   sigset_t ending{};
   sigset_t before{};
   sigemptyset(&ending);
   for (int signal_number : ending_signals) sigaddset(&ending, signal_number);
   ::pthread_sigmask(SIG_BLOCK, &ending, &before);
-  std::FILE* f = create_new_file(path);
+  std::FILE* f = create_new_file(path, binary);
   if (f != nullptr && !remove_on_signal(path)) {
     std::fclose(f);
     remove_file(path);

@@ -20,6 +20,11 @@ std::FILE* open_file(const char* path, const char* mode) {
   return std::fopen(redirected(path), mode);
 }
 
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return ::_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 // _stat's size field has 32 bits; the 64-bit form lets the caller tell a
 // file of 4 GiB from an empty one.
 std::int64_t file_size(const char* path) {
@@ -35,18 +40,21 @@ bool current_directory(char* buffer, int size) {
 
 void fail_writes_to_closed_pipes() noexcept {}
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, bool binary) {
   // _O_EXCL makes the check for an existing file and the creation one step;
-  // _O_TEXT gives the same line ends as fopen's "w".
-  int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  // _O_TEXT gives the same line ends as fopen's "w", _O_BINARY none.
+  int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | (binary ? _O_BINARY : _O_TEXT) | _O_NOINHERIT,
+                   _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
-  std::FILE* f = ::_fdopen(fd, "w");
+  std::FILE* f = ::_fdopen(fd, binary ? "wb" : "w");
   if (f == nullptr) {
     ::_close(fd);
     ::_unlink(path);
   }
   return f;
 }
+
+std::string link_target(const char* path) { return path; }
 
 // rename() will not replace an existing file on Windows; MoveFileEx does,
 // and refuses a read-only target, as open_file does.
@@ -65,7 +73,7 @@ bool is_device_or_pipe(const char* path) {
 
 bool remove_on_signal(const char*) { return true; }
 void forget_on_signal(const char*) {}
-std::FILE* create_temporary_file(const char* path) { return create_new_file(path); }
+std::FILE* create_temporary_file(const char* path, bool binary) { return create_new_file(path, binary); }
 
 bool identify_file(const char* path, file_id& id) {
   // No access rights are asked for, so a file that another program holds

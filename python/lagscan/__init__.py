@@ -116,10 +116,10 @@ class LagProfile(NamedTuple):
 def _file_error(failure: _lagscan.FileFailure, path: PathLike) -> Exception:
     """The Python exception for a file the loader refused.
 
-    The loader opens its files for update, as the command does, so a file
-    nobody may write is refused like a missing one. Which it was is read from
-    the file system after the fact: the OSError kind follows the errno that
-    opening the file would give (FileNotFoundError, PermissionError,
+    The loader opens its files for reading only (the command opens them for
+    update), so read-only files are read. Why a file was refused is read
+    from the file system after the fact: the OSError kind follows the errno
+    that opening the file would give (FileNotFoundError, PermissionError,
     IsADirectoryError...).
     """
     _, _, reason = failure.args
@@ -133,7 +133,7 @@ def _file_error(failure: _lagscan.FileFailure, path: PathLike) -> Exception:
     else:
         if _stat.S_ISDIR(status.st_mode):
             code = _errno.EISDIR
-        elif status.st_mode & 0o222 == 0 or not os.access(filename, os.R_OK | os.W_OK):
+        elif not os.access(filename, os.R_OK):
             code = _errno.EACCES
         else:
             code = None
@@ -168,8 +168,8 @@ def read_xy(path: PathLike, x: bool = False) -> Any:
 
     Raises:
         FileNotFoundError, PermissionError, IsADirectoryError (OSError kinds):
-            the file cannot be opened for update, as the command needs it;
-            ``filename`` holds the path.
+            the file cannot be opened for reading; ``filename`` holds the
+            path.
         DataFileError: an unclosed comment block, or a file too large.
     """
     name = os.fsencode(os.fspath(path))

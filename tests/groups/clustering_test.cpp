@@ -204,6 +204,40 @@ TEST(clustering, ties_go_to_the_chain_and_then_to_the_lowest_number) {
   EXPECT_EQ(order, (std::vector<std::size_t>{3, 2, 0, 1}));
 }
 
+// All six distances 1 - 2/3: {0, 1} joins first, then {0, 1} and 2 at the
+// same height, but {0, 1, 2} and 3 at (2d + d) / 3, a unit under d. scipy
+// lists that last join first, as the join of the clusters then holding 2 and
+// 3, and the tree is scipy's to the bit.
+TEST(clustering, a_join_that_rounding_puts_a_unit_lower_comes_first_as_in_scipy) {
+  const double d = 1.0 - 2.0 / 3.0;
+  ASSERT_LT((2 * d + d) / 3, d) << "the case needs the rounding it is about";
+  std::vector<double> distances(6, d);
+  const cluster_tree tree = average_linkage(distances, 4);
+  ASSERT_EQ(tree_fault(tree), "");
+  ASSERT_EQ(tree.merges.size(), 3u);
+  const merge expected[] = {{2, 3, (2 * d + d) / 3, 2}, {0, 1, d, 2}, {4, 5, d, 4}};
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(tree.merges[k].a, expected[k].a) << k;
+    EXPECT_EQ(tree.merges[k].b, expected[k].b) << k;
+    EXPECT_EQ(tree.merges[k].height, expected[k].height) << k;
+    EXPECT_EQ(tree.merges[k].size, expected[k].size) << k;
+  }
+}
+
+// The medoid sums the similarities themselves: here files 0 and 1 tie
+// exactly, and the first wins; summed as 1 - distance, the rounding of
+// 1 - s made file 1 the larger.
+TEST(clustering, the_medoid_ties_on_the_similarities_themselves) {
+  const double s02 = 0.32089830296953703, s03 = 0.13671646812384358;
+  const double s12 = 0.10903438831560593, s13 = 0.3485803827777747;
+  ASSERT_EQ((0.5 + s02) + s03, (0.5 + s12) + s13);
+  ASSERT_LT(((1 - (1 - 0.5)) + (1 - (1 - s02))) + (1 - (1 - s03)), ((1 - (1 - 0.5)) + (1 - (1 - s12))) + (1 - (1 - s13)));
+  const std::vector<double> t = table_of(4, {0.5, s02, s03, s12, s13, 0.0});
+  const grouping g = cut_into(tree_of(t, 4), 1, t);
+  ASSERT_EQ(g.representative.size(), 1u);
+  EXPECT_EQ(g.representative[0], 0u);
+}
+
 TEST(clustering, identical_files_join_at_height_zero_even_at_the_strictest_cut) {
   // Files 1 and 3 are the same; 0 and 2 differ from everything.
   const std::vector<double> t = table_of(4, {0.3, -0.2, 0.3, 0.1, 1.0, 0.1});

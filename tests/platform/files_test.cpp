@@ -69,6 +69,17 @@ TEST(open_file, read_only_file_opens_for_reading_only) {
   EXPECT_EQ(testing::read_file(path), "1 2\n");
 }
 
+// An open for reading refuses a folder, as an open for update does (a folder
+// would otherwise read as an empty data file).
+TEST(open_file, a_folder_opens_in_no_mode) {
+  testing::temp_dir dir;
+  for (const char* mode : {"rb", "r", "r+b"}) {
+    std::FILE* f = open_file(dir.path().string().c_str(), mode);
+    EXPECT_EQ(f, nullptr) << mode;
+    if (f != nullptr) std::fclose(f);
+  }
+}
+
 TEST(file_size, is_exact_beyond_32_bits_and_minus_one_when_the_file_is_missing) {
   testing::temp_dir dir;
   struct {

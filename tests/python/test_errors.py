@@ -138,8 +138,6 @@ def missing(path):
 FILES = {
     "missing": (missing, FileNotFoundError, errno.ENOENT, "Cannot open file"),
     "a directory": (directory, IsADirectoryError, errno.EISDIR, "Cannot open file"),
-    # The loader opens its files for update, as the command does.
-    "read-only": (read_only, PermissionError, errno.EACCES, "Cannot open file"),
     "unclosed comment": (unclosed_comment, lagscan.DataFileError, None, "Unclosed comment block"),
     "too large": (too_large, lagscan.DataFileError, None, "File too large"),
 }
@@ -172,6 +170,18 @@ def test_file_errors(name, given_as, tmp_path, xy_file):
             assert str(error).startswith(words)
     # The command refuses the same file with the same words.
     assert lagscan_says(str(path), good, 1).strip().startswith(words)
+
+
+def test_files_that_nobody_may_write_are_read(tmp_path, xy_file):
+    # The module only reads: installed samples and shared data sets are
+    # read-only. The command, which opens its files for update, refuses them.
+    path = tmp_path / "data.xy"
+    read_only(path)
+    good = xy_file([1.0])
+    assert list(lagscan.read_xy(path)) == [1.0]
+    assert lagscan.matrix([good, path], 1).shape == (2, 2)
+    assert lagscan.against(path, [good], 1).shape == (1,)
+    assert lagscan_says(str(path), good, 1).strip().startswith("Cannot open file")
 
 
 def test_the_file_error_names_the_file_in_its_message(tmp_path):

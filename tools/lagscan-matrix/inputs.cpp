@@ -20,7 +20,11 @@ std::vector<std::string> input_names(const plan& p) {
     names.insert(names.end(), listed.begin(), listed.end());
   }
   if (names.size() == (against ? 1U : 0U)) throw failure{status_usage, "no data files given"};
+  // A packed set is read from its names too.
   std::vector<std::string> inputs = names;
+  for (const std::string& name : names) {
+    if (is_packed_set(name)) inputs.push_back(names_path(name));
+  }
   if (!p.files_from.empty() && p.files_from != "-") inputs.push_back(p.files_from);
   std::string clash = outputs_among_inputs(p.written, inputs);
   if (!clash.empty()) throw failure{status_usage, clash};

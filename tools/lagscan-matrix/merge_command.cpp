@@ -1,6 +1,7 @@
 // lagscan-matrix merge: the parts of the --tile runs joined.
 #include <CLI.hpp>
 
+#include "outputs/output_file.h"
 #include "sets/merge.h"
 #include "tools/lagscan-matrix/command.h"
 #include "tools/lagscan-matrix/options.h"
@@ -29,6 +30,10 @@ int merge_command(int argc, char** argv) {
       parts.insert(parts.end(), listed.begin(), listed.end());
     }
     if (parts.empty()) throw failure{status_usage, "no parts given"};
+    std::vector<std::string> inputs = parts;
+    if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
+    const std::string clash = outputs_among_inputs({{"-o", options.output}}, inputs);
+    if (!clash.empty()) throw failure{status_usage, clash};
     merge_parts(parts, options.output, options.digits);
     return 0;
   });

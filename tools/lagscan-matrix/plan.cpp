@@ -1,6 +1,7 @@
 #include "tools/lagscan-matrix/plan.h"
 
 #include "app/driver.h"
+#include "sets/packed_set.h"
 #include "tools/lagscan-matrix/command.h"
 
 namespace lagscan::matrix {
@@ -154,6 +155,8 @@ plan make_plan(const settings& o) {
   p.cluster_at = o.cluster_at;
   p.target = o.output;
   p.written = {{"-o", o.output}, {"--heatmap", o.heatmap}, {"--clusters-out", o.clusters_out}, {"--tree-out", o.tree_out}};
+  // pack writes the set's names beside it.
+  if (o.pack && is_packed_set(o.output)) p.written.emplace_back("-o", names_path(o.output));
   if (p.work == computation::all_pairs || p.work == computation::against) plan_outputs(o, p);
   return p;
 }

@@ -11,9 +11,12 @@
 #include "matrix/center.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/similarity.h"
+#include "outputs/output_file.h"
 #include "runtime/per_thread.h"
+#include "runtime/region_failure.h"
 #include "runtime/thread_count.h"
 #include "sets/packed_set.h"
+#include "sets/set_files.h"
 #include "tools/lagscan-matrix/command.h"
 #include "tools/lagscan-matrix/inputs.h"
 
@@ -54,12 +57,17 @@ loaded load(const plan& p, file_list& list, const std::vector<std::string>& name
 void center(const plan& p, loaded& in, int threads) {
   if (p.work == computation::against) center_values(in.files[0].values);
   const auto count = static_cast<std::int64_t>(in.kept.size());
+  region_failure failure;  // storage for a packed row's own copy may run out
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 16)
   for (std::int64_t k = 0; k < count; ++k) {
-    real_array& values = in.files[in.kept[static_cast<std::size_t>(k)]].values;
-    own_values(values);  // a packed row is read-only in its mapping
-    center_values(values);
+    if (failure.failed()) continue;
+    failure.run([&] {
+      real_array& values = in.files[in.kept[static_cast<std::size_t>(k)]].values;
+      own_values(values);  // a packed row is read-only in its mapping
+      center_values(values);
+    });
   }
+  failure.raise();
 }
 
 std::vector<double> all_pairs_values(const plan& p, const real_array& window, loaded& in, const outside_domain& outside,
@@ -110,9 +118,17 @@ int run(const plan& p) {
   file_list list;
   for (const std::string& name : names) list.add(name);
   names = list.names();
-  // A part or a packed set is written whole or not at all, by its own writer.
+  // Every output is opened before the work, so that one that cannot be
+  // written fails first; a part and a packed set's two files are binary.
   std::vector<std::unique_ptr<output>> outputs;
   for (const planned_output& out : p.outputs) outputs.push_back(out.make(out.path));
+  if (p.work == computation::pack && !is_packed_set(p.target)) {
+    throw failure{status_failure, "a packed set's name ends in .npy, unlike " + p.target};
+  }
+  std::unique_ptr<output_file> target;
+  std::unique_ptr<output_file> target_names;
+  if (p.work == computation::tile || p.work == computation::pack) target = std::make_unique<output_file>(p.target, true);
+  if (p.work == computation::pack) target_names = std::make_unique<output_file>(names_path(p.target), true);
 
   const int threads = p.threads > 0 ? p.threads : max_num_threads();
   prepare_for_threads(threads);
@@ -125,7 +141,7 @@ int run(const plan& p) {
   }
   const bool shown = !p.quiet && standard_error_is_terminal();
   if (p.work == computation::pack) {
-    write_packed_set(p.target, in.names, in.sets);
+    write_packed_set(*target, *target_names, in.names, in.sets);
     return 0;
   }
   real_array window;
@@ -133,7 +149,7 @@ int run(const plan& p) {
   const bool one_against_each = p.work == computation::against;
   const outside_domain outside = files_outside_domain(window, in.files, in.kept, one_against_each, threads);
   if (p.work == computation::tile) {
-    write_tile(p.target, tile_job{p.tile, p.s, p.fast, p.top, threads, shown, outside.sets}, names, in.files);
+    write_tile(*target, tile_job{p.tile, p.s, p.fast, p.top, threads, shown, outside.sets}, names, in.files);
     return 0;
   }
   const row_range rows = one_against_each ? row_range{} : row_block(in.sets.size(), p.block.block, p.block.blocks);

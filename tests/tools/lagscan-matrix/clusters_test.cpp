@@ -287,6 +287,44 @@ print("same")
 }
 #endif
 
+// Four files, each all 1 with a 3 at its own place, are equally alike at
+// S = 1 (2/3 each pair). Average linkage's rounding then decides the tree;
+// it is scipy's, and --clusters 2 undoes its highest join as scipy's
+// cut_tree(n_clusters=2) does.
+TEST_F(clusters, exact_ties_give_scipys_tree_and_groups) {
+  std::vector<std::string> args = {"-q", "--digits", "17", "--tree-out", "tree.txt", "--clusters", "2", "--clusters-out",
+                                   "groups.tsv", "-o", "table.tsv", "1"};
+  for (int f = 0; f < 4; ++f) {
+    std::vector<double> y(4, 1.0);
+    y[static_cast<std::size_t>(f)] = 3.0;
+    args.push_back(numbered_file("f", f));
+    data.write(args.back(), xy_file(y));
+  }
+  process_result r = matrix(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // linkage(method="average") on these distances, from scipy 1.10.
+  EXPECT_EQ(with_lf_line_ends(read_file(data.path() / "tree.txt")),
+            "2\t3\t0.33333333333333331\t2\n0\t1\t0.33333333333333337\t2\n4\t5\t0.33333333333333337\t4\n");
+  EXPECT_EQ(with_lf_line_ends(read_file(data.path() / "groups.tsv")),
+            "file\tcluster\tsize\trepresentative\nf0.xy\t1\t2\tf0.xy\nf1.xy\t1\t2\tf0.xy\n"
+            "f2.xy\t2\t2\tf2.xy\nf3.xy\t2\t2\tf2.xy\n");
+#ifdef PYTHON3
+  process_result has = run_program(PYTHON3, {"-c", "import numpy, scipy.cluster.hierarchy"});
+  if (has.status != 0) GTEST_SKIP() << "no numpy or scipy for " PYTHON3;
+  data.write("check.py", R"py(
+import numpy as np
+from scipy.cluster import hierarchy as h
+t = np.loadtxt("table.tsv", skiprows=1, usecols=range(1, 5), ndmin=2)
+z = h.linkage((1.0 - t)[np.triu_indices(4, 1)], method="average")
+assert np.array_equal(z, np.loadtxt("tree.txt", ndmin=2)), "merges differ"
+print(h.cut_tree(z, n_clusters=2).ravel().tolist())
+)py");
+  process_result checked = run_program(PYTHON3, {"check.py"});
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  EXPECT_EQ(checked.out, "[0, 0, 1, 1]\n");
+#endif
+}
+
 // --- --center ------------------------------------------------------------
 
 class centred : public matrix_command {

@@ -479,14 +479,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "Run with --help for more information.\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(matrix_output, read_only_file_is_refused_as_lagscan_refuses_it) {
-  std::string path = data.write("locked.xy", "1 1\n2 2\n3 3\n");
-  make_read_only(path);
-  process_result r = matrix({"3", "up.xy", "locked.xy"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "lagscan-matrix: Cannot open file locked.xy\n");
-}
-
 TEST_F(matrix_output, failed_run_leaves_no_output_file) {
   process_result r = matrix({"-o", "table.tsv", "--heatmap", "m.svg", "3", "up.xy", "four.xy"});
   EXPECT_EQ(r.status, 1);

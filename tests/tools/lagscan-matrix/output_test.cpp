@@ -245,6 +245,25 @@ TEST_F(matrix_outputs, a_run_stopped_by_a_signal_leaves_the_folder_as_it_was) {
   EXPECT_EQ(folder(), before);
 }
 
+// A link is written through: the file it leads to gets the table, and the
+// link stays a link, also when it leads to another folder or nowhere yet.
+TEST_F(matrix_outputs, a_link_is_written_through_and_stays_a_link) {
+  fs::create_symlink("sub/real.tsv", data.path() / "link.tsv");
+  fs::create_symlink("link.tsv", data.path() / "link-to-link.tsv");
+  data.write("sub/real.tsv", "an earlier table\n");
+  const std::string table = matrix({"3", "up.xy", "down.xy"}).out;
+  for (const char* link : {"link.tsv", "link-to-link.tsv"}) {
+    fs::remove(data.path() / "sub" / "real.tsv");
+    if (std::string(link) == "link.tsv") data.write("sub/real.tsv", "an earlier table\n");
+    process_result r = matrix({"-o", link, "3", "up.xy", "down.xy"});
+    EXPECT_EQ(r.status, 0) << link << ": " << r.err;
+    EXPECT_TRUE(fs::is_symlink(data.path() / link)) << link;
+    EXPECT_EQ(read_file(data.path() / "sub" / "real.tsv"), table) << link;
+    const auto entries = std::distance(fs::directory_iterator(data.path() / "sub"), fs::directory_iterator());
+    EXPECT_EQ(entries, 1) << link << ": a temporary file stayed";
+  }
+}
+
 // A device takes the table directly: there is nothing to rename over it.
 TEST_F(matrix_outputs, a_device_is_written_directly) {
   const auto before = folder();

@@ -93,6 +93,9 @@ TEST(Plan, PackWantsItsOutput) {
   options.output = "set.npy";
   EXPECT_EQ(make_plan(options).work, computation::pack);
   EXPECT_TRUE(make_plan(options).outputs.empty());
+  // The set's names are written too, and kept from the inputs with it.
+  const std::pair<std::string, std::string> names{"-o", "set.names"};
+  EXPECT_EQ(make_plan(options).written.back(), names);
 }
 
 struct accepted_case {

@@ -7,13 +7,25 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tools/lagscan-matrix/matrix_fixture.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 namespace lagscan::testing {
 namespace {
@@ -38,6 +50,16 @@ std::vector<std::string> write_files(const temp_dir& data, int files, int values
     data.write(names.back(), text);
   }
   return names;
+}
+
+// Whether a temporary output file (NAME.<8 hex digits>.tmp) is in the
+// folder.
+bool holds_a_temporary_file(const temp_dir& data) {
+  for (const auto& entry : fs::directory_iterator(data.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -159,13 +181,105 @@ TEST_F(tiled_run, merge_refuses_a_missing_doubled_or_foreign_part_and_writes_not
     EXPECT_EQ(r.status, 1) << c.message;
     EXPECT_EQ(r.err, "lagscan-matrix: " + c.message + "\n");
     EXPECT_EQ(read_file(data.path() / "old.txt"), "an earlier result\n") << c.message;
-    EXPECT_FALSE(fs::exists(data.path() / "old.txt.incomplete"));
+    EXPECT_FALSE(holds_a_temporary_file(data)) << c.message;
   }
   process_result r = matrix({"merge", "part-2-1", "part-2-3", "part-2-2", "-o", "old.txt"});
   EXPECT_EQ(r.status, 0) << r.err;
   // The merged file is text, with the system's line ends, as -o writes.
   EXPECT_EQ(with_lf_line_ends(read_file(data.path() / "old.txt")), matrix(with({"--format", "long", "5"}, files)).out);
 }
+
+// A part's bytes: its head (the ten words), then what follows it.
+std::string part_bytes(const std::vector<std::uint64_t>& head, const std::string& rest) {
+  std::string bytes = "LGSPART1";
+  for (std::uint64_t word : head) bytes.append(reinterpret_cast<const char*>(&word), 8);
+  return bytes + rest;
+}
+
+std::string word_bytes(std::uint64_t word) { return std::string(reinterpret_cast<const char*>(&word), 8); }
+
+// A head's numbers are checked against the file's size and the number of
+// parts before anything of their size is taken: a crafted part of a few
+// bytes gets its message at once, in little memory.
+TEST_F(tiled_run, merge_refuses_a_crafted_part_without_taking_what_its_head_claims) {
+  // files, blocks, R, C, count, S, fast, top, hash, names' bytes
+  data.write("many-blocks", part_bytes({0, 1u << 16, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("many-files", part_bytes({std::uint64_t{1} << 40, 1, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("cut-short", part_bytes({std::uint64_t{1} << 20, 1, 1, 1, 3, 3, 0, 0, 0, 0}, ""));
+  data.write("huge-body", part_bytes({std::uint64_t{1} << 33, 1, 1, 1, 3, 3, 0, 0, 0, 16}, "12345678abcdefgh"));
+  data.write("huge-top", part_bytes({2, 1, 1, 1, 3, 3, 0, std::uint64_t{1} << 40, 0, 0}, ""));
+  // Two names in 16 bytes: the first takes them all.
+  data.write("names-run-out", part_bytes({2, 1, 1, 1, 3, 3, 0, 0, 0, 16}, word_bytes(8) + "abcdefgh" + word_bytes(0)));
+  data.write("name-too-long", part_bytes({1, 1, 1, 1, 3, 3, 0, 0, 0, 16}, word_bytes(9) + "abcdefgh"));
+  struct refusal {
+    const char* part;
+    std::string message;
+  };
+  const std::vector<refusal> refusals = {
+      {"many-blocks", "2147516415 of 2147516416 tiles have no part: 2/2147516416 (block 1 against block 2), "
+                      "3/2147516416 (block 1 against block 3), 4/2147516416 (block 1 against block 4), "
+                      "5/2147516416 (block 1 against block 5), 6/2147516416 (block 1 against block 6), "
+                      "7/2147516416 (block 1 against block 7), 8/2147516416 (block 1 against block 8), "
+                      "9/2147516416 (block 1 against block 9), ..."},
+      {"many-files", "many-files: its head is damaged"},
+      {"cut-short", "cut-short: 88 bytes, but its head makes 4398042316888 (cut short?)"},
+      {"huge-body", "huge-body: its head is damaged"},
+      {"huge-top", "huge-top: its head is damaged"},
+      {"names-run-out", "names-run-out: its names are damaged"},
+      {"name-too-long", "name-too-long: its names are damaged"},
+  };
+  std::function<void()> in_little_memory;
+#ifndef _WIN32
+  // Far less than the old checks took for many-blocks (1 GiB for 2^14
+  // blocks, 16 GiB for 2^16).
+  in_little_memory = [] {
+    const rlim_t bytes = rlim_t{512} << 20;
+    struct rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+  };
+#endif
+  for (const refusal& c : refusals) {
+    process_result r = matrix({"merge", c.part}, in_little_memory);
+    EXPECT_EQ(r.status, 1) << c.part;
+    EXPECT_EQ(r.out, "") << c.part;
+    EXPECT_EQ(r.err, "lagscan-matrix: " + c.message + "\n");
+  }
+}
+
+// Every list of nearest is checked before the first line is written, so
+// that a damaged part late in the set prints nothing, on standard output
+// too.
+TEST_F(tiled_run, merge_checks_every_list_of_nearest_before_it_writes) {
+  const std::vector<std::string> files = write_files(data, 7, 16, 12);
+  const std::vector<std::string> parts = run_tiles({"--top", "2", "5"}, 2, files);
+  // Tile 3, (2, 2): its first file's first entry names file 0, of block 1.
+  std::string part = read_file(data.path() / "part-2-3");
+  std::uint64_t names_bytes = 0;
+  std::memcpy(&names_bytes, part.data() + 80, 8);
+  const std::string zero = word_bytes(0);
+  part.replace(static_cast<std::size_t>(88 + names_bytes), 8, zero);
+  data.write("part-2-3", part);
+  process_result r = matrix(with({"merge"}, parts));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "lagscan-matrix: part-2-3: its lists of nearest are damaged\n");
+}
+
+#ifndef _WIN32
+// Merging K blocks never holds K parts open at once: a set of 12 blocks
+// merges under a limit of 10 open files.
+TEST_F(tiled_run, merge_opens_its_parts_in_turn) {
+  const std::vector<std::string> files = write_files(data, 30, 6, 13);
+  const std::vector<std::string> parts = run_tiles({"3"}, 12, files);
+  process_result merged = matrix(with({"merge"}, parts), [] {
+    struct rlimit limit{rlim_t{10}, rlim_t{10}};
+    setrlimit(RLIMIT_NOFILE, &limit);
+  });
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.err, "");
+  EXPECT_EQ(merged.out, matrix(with({"--format", "long", "3"}, files)).out);
+}
+#endif
 
 TEST_F(tiled_run, bad_tiles_are_usage_errors) {
   const std::vector<std::string> files = write_files(data, 3, 8, 7);
@@ -193,6 +307,22 @@ TEST_F(tiled_run, bad_tiles_are_usage_errors) {
   process_result r = matrix({"merge"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "lagscan-matrix: no parts given\n");
+}
+
+// K >= 1414 has tiles numbered past 999999; each of them must be a tile a
+// task can run (here of empty blocks: 3 files in 1414 blocks).
+TEST_F(tiled_run, the_last_tiles_of_many_blocks_can_be_run) {
+  const std::vector<std::string> files = write_files(data, 3, 8, 11);
+  for (const char* tile : {"1000405/1414", "1000000/1414"}) {
+    process_result r = matrix(with({"--tile", tile, "-o", "p", "3"}, files));
+    EXPECT_EQ(r.status, 0) << tile << ": " << r.err;
+    EXPECT_EQ(r.err, "") << tile;
+    EXPECT_TRUE(fs::exists(data.path() / "p")) << tile;
+    fs::remove(data.path() / "p");
+  }
+  process_result r = matrix(with({"--tile", "1/4294967296", "-o", "p", "3"}, files));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "lagscan-matrix: --tile 1/4294967296: give T/K, tile T of the K (K + 1) / 2 tiles of K blocks\n");
 }
 
 // More blocks than files: the tiles of empty blocks hold no pairs, and the
@@ -270,6 +400,24 @@ TEST_F(tiled_run, a_packed_set_stands_for_its_files) {
             matrix(with({"--fast", "--format", "long", "--digits", "17", "9"}, files)).out);
 }
 
+// A set is named as any data file is: "\" separates folders too, for the
+// set and its names beside it, whether it is packed or read.
+TEST_F(tiled_run, a_packed_set_named_with_backslashes_is_found) {
+  const std::vector<std::string> files = write_files(data, 4, 12, 10);
+  fs::create_directory(data.path() / "sub");
+  process_result packed = matrix(with({"pack", "-o", "sub\\set.npy"}, files));
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_TRUE(fs::exists(data.path() / "sub" / "set.npy"));
+  EXPECT_TRUE(fs::exists(data.path() / "sub" / "set.names"));
+  const process_result text = matrix(with({"--format", "long", "5"}, files));
+  for (const char* set : {"sub\\set.npy", "sub/set.npy"}) {
+    process_result r = matrix({"--format", "long", "5", set});
+    EXPECT_EQ(r.status, 0) << set << ": " << r.err;
+    EXPECT_EQ(r.err, "") << set;
+    EXPECT_EQ(r.out, text.out) << set;
+  }
+}
+
 // The .npy bytes for a header text (the dict, padded here or not) and the
 // values.
 std::string npy_file(const std::string& dict, std::size_t doubles, unsigned char major = 1) {
@@ -313,9 +461,12 @@ TEST_F(tiled_run, a_damaged_or_mismatched_packed_set_is_refused) {
        "set.npy: its header holds more than its dict"},
       {npy_file("{'descr': '<f8', 'fortran_order': False, 'shape': (2, 3x), }", 6), "a\nb\n",
        "set.npy: its header's 'shape' cannot be read"},
+      {npy_file("{'descr': '<f8', 'fortran_order': False, 'shape': (0, 1073741825), }", 0), "",
+       "set.npy: its shape (0, 1073741825) is too large"},
       {npy_file(good, 6), "a\n", "set.names holds 1 names, but set.npy holds 2 rows"},
       {npy_file(good, 6), "a\nb\nc\n", "set.names holds 3 names, but set.npy holds 2 rows"},
       {npy_file(good, 6), "a\n\nb\n", "set.names: line 2 names no file"},
+      {npy_file(good, 6), "a\r\nb\rc\r\n", "set.names: line 2 holds a carriage return in its name"},
       {npy_file(good, 6), "", "Cannot open file set.names"},
   };
   for (const damage& c : damages) {
@@ -366,13 +517,160 @@ TEST_F(tiled_run, pack_refuses_what_it_cannot_pack_and_leaves_no_set) {
     EXPECT_EQ(r.status, c.status) << c.message;
     EXPECT_EQ(r.err, "lagscan-matrix: " + c.message + "\n");
     EXPECT_EQ(read_file(data.path() / "set.npy"), "an earlier set");
-    EXPECT_FALSE(fs::exists(data.path() / "set.npy.incomplete"));
+    EXPECT_FALSE(holds_a_temporary_file(data)) << c.message;
   }
   process_result r = matrix({"pack", "--keep-going", "-o", "set.npy", "a.xy", "b.xy"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "lagscan-matrix: leaving out b.xy (2 values, not 3)\n");
   EXPECT_EQ(read_file(data.path() / "set.names"), "a.xy\n");
 }
+
+// merge, --tile and pack write their outputs as every output is written
+// (output_file): refused over an input, devices and pipes written
+// directly, a temporary file of a random name made only where no file is,
+// removed at a signal, and several outputs replaced together.
+
+// merge's -o is refused over one of its parts, as a run's -o is over an
+// input: status 2, the part as it was.
+TEST_F(tiled_run, merge_refuses_an_output_that_is_one_of_its_parts) {
+  const std::vector<std::string> files = write_files(data, 7, 16, 14);
+  const std::vector<std::string> parts = run_tiles({"5"}, 2, files);
+  const std::string before = read_file(data.path() / "part-2-1");
+  process_result r = matrix(with({"merge", "-o", "part-2-1"}, parts));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "lagscan-matrix: -o part-2-1 is also an input: an output never overwrites an input\n");
+  EXPECT_EQ(read_file(data.path() / "part-2-1"), before);
+  data.write("list", "part-2-1\npart-2-2\npart-2-3\n");
+  r = matrix({"merge", "-o", "list", "--files-from", "list"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "lagscan-matrix: -o list is also an input: an output never overwrites an input\n");
+}
+
+// A packed set's names are an input too, and pack's two outputs are
+// checked before either is replaced.
+TEST_F(tiled_run, a_packed_sets_names_are_an_input_and_packs_outputs_are_replaced_together) {
+  const std::vector<std::string> files = write_files(data, 4, 12, 15);
+  ASSERT_EQ(matrix(with({"pack", "-o", "set.npy"}, files)).status, 0);
+  const std::string names = read_file(data.path() / "set.names");
+  const std::string rows = read_file(data.path() / "set.npy");
+  process_result r = matrix({"-q", "-o", "set.names", "3", "set.npy"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "lagscan-matrix: -o set.names is also an input: an output never overwrites an input\n");
+  EXPECT_EQ(read_file(data.path() / "set.names"), names);
+  // The rows cannot be replaced: the names stay as they were too.
+  make_read_only(data.path() / "set.npy");
+  r = matrix(with({"pack", "-o", "set.npy"}, std::vector<std::string>(files.begin(), files.begin() + 2)));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "lagscan-matrix: cannot write set.npy\n");
+  EXPECT_EQ(read_file(data.path() / "set.names"), names);
+  EXPECT_EQ(read_file(data.path() / "set.npy"), rows);
+}
+
+#ifndef _WIN32
+// Storage that runs out while --center gives each packed row its own copy,
+// inside the threads' loop, ends the run with "out of memory", not with
+// std::terminate: a row of 2^27 values (1 GiB, a sparse file) in an address
+// space of 1.4 GB, which holds the mapping but not the copy too.
+TEST_F(tiled_run, storage_that_runs_out_while_centring_ends_in_a_message) {
+  // Padded as pack pads it, so that the row is used in place in the mapping.
+  std::string dict = "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 134217728), }";
+  dict.append((64 - (10 + dict.size() + 1) % 64) % 64, ' ');
+  const std::string header = npy_file(dict, 0);
+  data.write("big.npy", header);
+  fs::resize_file(data.path() / "big.npy", header.size() + (std::uintmax_t{1} << 30));
+  data.write("big.names", "big.xy\n");
+  process_result r = matrix({"--center", "-q", "--threads", "2", "3", "big.npy"}, [] {
+    const rlim_t bytes = rlim_t{1400} << 20;
+    struct rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "lagscan-matrix: out of memory\n");
+}
+
+// merge writes a pipe or a link to one directly, and follows no link that
+// another program placed beside its output: its temporary file is made
+// under a random name, only where no file is.
+TEST_F(tiled_run, merge_writes_pipes_directly_and_follows_no_planted_link) {
+  const std::vector<std::string> files = write_files(data, 7, 16, 16);
+  const std::vector<std::string> parts = run_tiles({"5"}, 2, files);
+  const std::string table = matrix(with({"merge"}, parts)).out;
+  // A named pipe, read by another program (which gives up after 20 s).
+  ASSERT_EQ(::mkfifo((data.path() / "pipe").string().c_str(), 0600), 0);
+  std::string merge = "'" + std::string(LAGSCAN_MATRIX_EXE) + "' merge";
+  for (const std::string& part : parts) merge += " " + part;
+  process_result r = run_program(
+      "/bin/sh", {"-c", "timeout 20 cat pipe > from-pipe.txt & " + merge + " -o pipe; status=$?; wait; exit $status"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data.path() / "from-pipe.txt"), table);
+  EXPECT_TRUE(fs::is_fifo(data.path() / "pipe"));
+  // A link to the program's own standard output, a pipe here.
+  fs::create_symlink("/proc/self/fd/1", data.path() / "out");
+  r = run_program("/bin/sh", {"-c", merge + " -o out | cat > through-pipe.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data.path() / "through-pipe.txt"), table);
+  EXPECT_TRUE(fs::is_symlink(data.path() / "out"));
+  // The name the old temporary file had, planted as a link to a victim.
+  data.write("victim.txt", "not to be written\n");
+  fs::create_symlink("victim.txt", data.path() / "all.txt.incomplete");
+  r = matrix(with({"merge", "-o", "all.txt"}, parts));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data.path() / "victim.txt"), "not to be written\n");
+  EXPECT_EQ(read_file(data.path() / "all.txt"), table);
+}
+
+// Stopped by SIGTERM (as a Slurm time limit stops it) while it writes, merge
+// leaves no temporary file behind.
+TEST_F(tiled_run, merge_stopped_by_a_signal_leaves_no_temporary_file) {
+  // A packed set of 3000 files of 4 values: one part of 4.5 million pairs,
+  // whose merge takes seconds.
+  const std::size_t rows = 3000;
+  std::string bytes = npy_file("{'descr': '<f8', 'fortran_order': False, 'shape': (3000, 4), }", 0);
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  std::string names;
+  for (std::size_t i = 0; i < rows; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      const double v = value(rng);
+      bytes.append(reinterpret_cast<const char*>(&v), 8);
+    }
+    names += numbered_file("f", i) + "\n";
+  }
+  data.write("set.npy", bytes);
+  data.write("set.names", names);
+  ASSERT_EQ(matrix({"--tile", "1/1", "-o", "part", "--threads", "2", "1", "set.npy"}).status, 0);
+  auto folder_names = [this] {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(data.path())) found.insert(entry.path().filename().string());
+    return found;
+  };
+  const auto before = folder_names();
+  const std::string folder_path = data.path().string();
+  process_result r = matrix({"merge", "-o", "all.txt", "part"}, [folder_path] {
+    // A helper waits until the temporary file is there (20 s at most), then
+    // stops the program.
+    const pid_t program = ::getpid();
+    if (::fork() != 0) return;
+    for (int look = 0; look < 4000; ++look) {
+      bool found = false;
+      if (DIR* dir = ::opendir(folder_path.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+          const std::size_t length = std::strlen(entry->d_name);
+          found = found || (length > 4 && std::strcmp(entry->d_name + length - 4, ".tmp") == 0);
+        }
+        ::closedir(dir);
+      }
+      if (found) break;
+      ::usleep(5000);
+    }
+    ::kill(program, SIGTERM);
+    ::_exit(0);
+  });
+  EXPECT_EQ(r.status, -1) << "ended by its signal: " << r.err;
+  EXPECT_EQ(folder_names(), before);
+}
+#endif
 
 }  // namespace
 }  // namespace lagscan::testing
