@@ -11,8 +11,8 @@
 #include "app/lag_correlation.h"
 #include "matrix/gram.h"
 #include "matrix/progress.h"
-#include "matrix/team_failure.h"
 #include "matrix/window_sums.h"
+#include "runtime/region_failure.h"
 
 
 namespace lagscan::matrix {
@@ -38,7 +38,7 @@ window_sum_rows make_window_sum_rows(const real_array& window, const std::vector
   rows.sums.resize(sets.size() * rows.length);
   rows.own.resize(sets.size());
   const auto count = static_cast<std::int64_t>(sets.size());
-  team_failure failure;
+  region_failure failure;
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t i = 0; i < count; ++i) {
     failure.run([&] {
@@ -48,7 +48,7 @@ window_sum_rows make_window_sum_rows(const real_array& window, const std::vector
       rows.own[k] = accurate_dot(row, row, rows.length);
     });
   }
-  failure.rethrow();
+  failure.raise();
   return rows;
 }
 
@@ -108,7 +108,7 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
   const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, tile_count)));
   const std::size_t per_thread = side * side + gram_scratch_size(side, side);
   std::vector<double> scratch(static_cast<std::size_t>(team) * per_thread);
-  team_failure failure;
+  region_failure failure;
 #pragma omp parallel num_threads(team)
   {
     double* products = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * per_thread;
@@ -136,7 +136,7 @@ std::uint64_t grid_pairs(const held_sums& a, const held_sums& b, std::size_t fil
       });
     }
   }
-  failure.rethrow();
+  failure.raise();
   meter.finish();
   return total;
 }
@@ -180,7 +180,7 @@ std::vector<char> outside_fast_domain(const real_array& window, const std::vecto
   const std::int64_t h = half_width(window);
   std::vector<char> outside(sets.size());
   const auto count = static_cast<std::int64_t>(sets.size());
-  team_failure failure;
+  region_failure failure;
 #pragma omp parallel num_threads(threads)
   {
     std::vector<double> magnitudes;
@@ -199,7 +199,7 @@ std::vector<char> outside_fast_domain(const real_array& window, const std::vecto
       });
     }
   }
-  failure.rethrow();
+  failure.raise();
   return outside;
 }
 
@@ -221,7 +221,7 @@ void exact_pairs_outside_domain(const real_array& window, const std::vector<cons
   }
   std::vector<double> own(n);
   const auto count = static_cast<std::int64_t>(n);
-  team_failure own_failure;
+  region_failure own_failure;
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t k = 0; k < count; ++k) {
     own_failure.run([&] {
@@ -229,12 +229,12 @@ void exact_pairs_outside_domain(const real_array& window, const std::vector<cons
       if (needed[i]) own[i] = lag_product_sum(window, *sets[i], *sets[i]);
     });
   }
-  own_failure.rethrow();
+  own_failure.raise();
   for (std::size_t f = rows.first; f < rows.end; ++f) {
     if (outside[f]) values[(f - rows.first) * n + f] = normalised_correlation(own[f], own[f], own[f]);
   }
   const auto pair_count = static_cast<std::int64_t>(pairs.size());
-  team_failure pair_failure;
+  region_failure pair_failure;
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t k = 0; k < pair_count; ++k) {
     pair_failure.run([&] {
@@ -244,7 +244,7 @@ void exact_pairs_outside_domain(const real_array& window, const std::vector<cons
       if (rows.holds(b)) values[(b - rows.first) * n + a] = value;
     });
   }
-  pair_failure.rethrow();
+  pair_failure.raise();
 }
 
 std::vector<double> against_fast(const real_array& window, const real_array& reference, bool reference_outside,
@@ -261,7 +261,7 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
   const auto count = static_cast<std::int64_t>(sets.size());
   const int team = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, count)));
   std::vector<double> scratch(static_cast<std::size_t>(team) * length);
-  team_failure failure;
+  region_failure failure;
 #pragma omp parallel num_threads(team)
   {
     double* sums = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * length;
@@ -278,7 +278,7 @@ std::vector<double> against_fast(const real_array& window, const real_array& ref
       });
     }
   }
-  failure.rethrow();
+  failure.raise();
   meter.finish();
   if (meter.stopped()) return values;
   std::vector<const real_array*> exact_sets;
