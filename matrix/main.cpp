@@ -37,6 +37,7 @@
 #include "matrix/similarity.h"
 #include "matrix/table.h"
 #include "matrix/tiles.h"
+#include "outputs/report.h"
 #include "runtime/per_thread.h"
 #include "runtime/thread_count.h"
 
@@ -56,6 +57,7 @@ struct settings {
   std::string format = "tsv";
   std::string output;
   std::string heatmap;
+  std::string report;
   std::string rows;  // "I/K": block row I of K
   std::string tile;  // "T/K": tile T of K
   std::vector<std::string> parts;  // merge's
@@ -243,6 +245,22 @@ void check_clustering(const settings& options, bool split) {
   }
 }
 
+// What the report page shows of every run; the caller adds the table or the
+// reference.
+report_input report_of(const settings& options, std::int32_t s, const std::vector<std::string>& names,
+                       const std::vector<const real_array*>& sets) {
+  report_input page;
+  page.s = s;
+  page.digits = options.digits;
+  page.fast = options.fast;
+  page.center = options.center;
+  page.names = names;
+  for (const real_array* values : sets) page.signals.emplace_back(values->buffer, static_cast<std::size_t>(values->count));
+  if (options.clusters > 0) page.cut = {report_cut::kind::clusters, static_cast<double>(options.clusters)};
+  if (options.cluster_at_given) page.cut = {report_cut::kind::threshold, options.cluster_at};
+  return page;
+}
+
 int run(const settings& options) {
   std::int32_t s = 1;  // pack takes no S
   if (!options.pack) s = parse_window_width(options.s_text.c_str());
@@ -263,6 +281,9 @@ int run(const settings& options) {
     throw failure{status_usage, "--heatmap draws the whole table; it does not go with --rows"};
   }
   check_clustering(options, split);
+  if (!options.report.empty() && split) {
+    throw failure{status_usage, "--report shows the whole table; it does not go with --rows"};
+  }
   const bool grouped = options.clusters > 0 || options.cluster_at_given;
   // Groups without a file of their own take standard output from the table.
   const bool table_shown = !grouped || !options.clusters_out.empty() || !options.output.empty();
@@ -275,6 +296,9 @@ int run(const settings& options) {
                          !options.tree_out.empty();
   if (tiled && (options.against || split || !options.heatmap.empty() || options.keep_going || clustered)) {
     throw failure{status_usage, "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering"};
+  }
+  if (tiled && !options.report.empty()) {
+    throw failure{status_usage, "--report shows the whole table; it does not go with --tile (merge the parts, then run on the packed set)"};
   }
   if (tiled && (options.format_given || options.digits_given)) {
     throw failure{status_usage, "--tile writes a part; merge writes the long form, with --digits"};
@@ -298,6 +322,7 @@ int run(const settings& options) {
   if (!options.files_from.empty() && options.files_from != "-") inputs.push_back(options.files_from);
   std::string clash = outputs_among_inputs({{"-o", options.output},
                                             {"--heatmap", options.heatmap},
+                                            {"--report", options.report},
                                             {"--clusters-out", options.clusters_out},
                                             {"--tree-out", options.tree_out}},
                                            inputs);
@@ -318,6 +343,8 @@ int run(const settings& options) {
   if (grouped) groups_out = std::make_unique<output_file>(options.clusters_out);
   std::unique_ptr<output_file> tree_out;
   if (!options.tree_out.empty()) tree_out = std::make_unique<output_file>(options.tree_out);
+  std::unique_ptr<output_file> report_out;
+  if (!options.report.empty()) report_out = std::make_unique<output_file>(options.report);
 
   const int threads = options.threads > 0 ? options.threads : max_num_threads();
   prepare_for_threads(threads);
@@ -376,6 +403,15 @@ int run(const settings& options) {
         options.fast ? against_fast(window, files[0].values, outside.reference, sets, outside.sets, threads, shown)
                      : against(window, files[0].values, sets, threads, shown);
     write_against(table_out.get(), names[0], kept_names, values, table);
+    if (report_out) {
+      report_input page = report_of(options, s, kept_names, sets);
+      page.against = true;
+      page.reference_name = names[0];
+      page.reference = {files[0].values.buffer, static_cast<std::size_t>(files[0].values.count)};
+      page.against_values = &values;
+      write_report(report_out->get(), page, threads);
+      report_out->finish();
+    }
   } else {
     const row_range rows = row_block(sets.size(), block.block, block.blocks);
     table.header = block.block == 1;
@@ -383,7 +419,7 @@ int run(const settings& options) {
     if (options.fast) {
       const window_sum_rows sums = make_window_sum_rows(window, sets, threads);
       const bool all_inside = std::find(outside.sets.begin(), outside.sets.end(), 1) == outside.sets.end();
-      if (all_inside) {
+      if (all_inside && !report_out) {
         for (data_file& file : files) file.values.release_storage();  // only the sums are needed now
       }
       values = all_pairs_fast(sums, rows, threads, shown);
@@ -395,7 +431,7 @@ int run(const settings& options) {
       write_all_pairs(table_out.get(), kept_names, values, rows.first, rows.end, table);
       table_out.finish();  // a table that cannot be written leaves no other output either
     }
-    if (picture_out || grouped || tree_out) {
+    if (picture_out || grouped || tree_out || report_out) {
       cluster_tree tree;
       {
         std::vector<double> distances = condensed_distances(values, sets.size());
@@ -417,9 +453,17 @@ int run(const settings& options) {
         write_heatmap(picture_out->get(), kept_names, values, s, tree, groups.get());
         picture_out->finish();
       }
+      if (report_out) {
+        report_input page = report_of(options, s, kept_names, sets);
+        page.table = &values;
+        page.tree = &tree;
+        page.groups = groups.get();
+        write_report(report_out->get(), page, threads);
+        report_out->finish();
+      }
     }
   }
-  for (output_file* out : {picture_out.get(), tree_out.get(), groups_out.get(), &table_out}) {
+  for (output_file* out : {report_out.get(), picture_out.get(), tree_out.get(), groups_out.get(), &table_out}) {
     if (out != nullptr) out->commit();
   }
   return 0;
@@ -501,8 +545,14 @@ int merge_command(int argc, char** argv) {
       ->check(CLI::Range(1, 17))
       ->option_text("N");
   app.add_option("PART", options.parts, "the parts, in any order");
+  // Declared only to be refused with a reason rather than as unknown.
+  app.add_option("--report", options.report)->group("");
   const int parsed = parse(app, argc, argv);
   return parsed >= 0 ? parsed : finish([&] {
+    if (!options.report.empty()) {
+      throw failure{status_usage, "--report needs the files' values, which parts do not hold: run lagscan-matrix "
+                                  "--report on the files or their packed set"};
+    }
     std::vector<std::string> parts = options.parts;
     if (!options.files_from.empty()) {
       std::vector<std::string> listed = read_list(options.files_from);
@@ -549,6 +599,10 @@ int main(int argc, char** argv) {
   app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
       ->option_text("FILE");
   app.add_option("--heatmap", options.heatmap, "draw the table as an SVG heat map into FILE")->option_text("FILE.svg");
+  app.add_option("--report", options.report,
+                 "write an interactive page of the run into FILE: heat map, tree, groups, and any pair's\n"
+                 "signals and lag profile; one self-contained file that opens offline")
+      ->option_text("FILE.html");
   app.add_flag("--fast", options.fast,
                "through window sums, O(n) a pair instead of O(n * S): every value within 1e-12 of\n"
                "lagscan's, not its bits; the same bits on any --threads and --rows on one machine");

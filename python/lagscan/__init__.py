@@ -44,6 +44,7 @@ __all__ = [
     "lag_sum",
     "matrix",
     "read_xy",
+    "report",
 ]
 
 #: The library's version, as ``lagscan-matrix --version`` prints it.
@@ -327,3 +328,6 @@ def against(ref: Item, items: Sequence[Item], s: int, *, fast: bool = False, thr
     sets = _sequence(items)
     return _run(lambda how, count, report: _lagscan.against(reference, sets, s, how, count, report),
                 fast, threads, progress)
+
+
+from .report import report  # noqa: E402  (it uses the functions above)

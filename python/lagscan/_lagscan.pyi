@@ -1,6 +1,6 @@
 # The compiled part of lagscan: arguments are checked and converted here, the
 # rest is documented in the package (lagscan/__init__.py).
-from typing import Callable, Optional, Sequence, Tuple
+from typing import List, Callable, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -20,6 +20,10 @@ def all_pairs(
     items: Sequence[npt.ArrayLike], s: int, fast: bool, threads: int,
     report: Optional[Callable[[int, int], object]],
 ) -> npt.NDArray[np.float64]: ...
+def report_page(
+    items: Sequence[npt.ArrayLike], s: int, names: List[str], digits: int, clusters: int, cluster_at: float,
+    fast: bool, threads: int, report: Optional[Callable[[int, int], object]],
+) -> bytes: ...
 def tile(
     items: Sequence[npt.ArrayLike], rows: int, files: int, blocks: int, number: int, s: int, fast: bool, threads: int,
 ) -> npt.NDArray[np.float64]: ...
