@@ -1036,6 +1036,7 @@
       shifted: state.shifted, approximate: state.shown.profile.approximate } : null),
     show: (i, j) => showPair(checkedItem(i), checkedItem(j)),
     nearest: (i, most) => nearestOf(checkedItem(i), most || 10).map(([j, v]) => ({ index: j, value: v })),
+    order: () => Array.from(order),
     view: () => Object.assign({}, state.view),
     zoom: (r0, r1, c0, c1) => setView(r0, r1, c0, c1),
     reset: () => resetView(),

@@ -1,0 +1,229 @@
+// The report page's writer (outputs/report.h): names that cannot break out
+// of the page's data, the arrays' encoding, each file's nearest in the
+// tables' order, the budget's switch from whole tables to summaries; and
+// lagscan-matrix --report on the built program: what it refuses, and that
+// it leaves the run's other outputs as they were.
+#include "outputs/report.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "matrix/clustering.h"
+#include "matrix/matrix_fixture.h"
+
+namespace lagscan::testing {
+namespace {
+
+using matrix::base64;
+using matrix::json_text;
+using matrix::nearest_of;
+
+struct json_row {
+  const char* name;
+  std::string given;
+  std::string written;
+};
+
+void PrintTo(const json_row& row, std::ostream* os) { *os << row.name; }
+
+class json_names : public ::testing::TestWithParam<json_row> {};
+
+// A file named "</script><script>alert(1)</script>.xy" must not end the
+// page's data element and run as script: <, > and & never appear raw.
+TEST_P(json_names, are_escaped_so_that_no_name_ends_the_script_element) {
+  EXPECT_EQ(json_text(GetParam().given), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, json_names,
+    ::testing::Values(
+        json_row{"plain", "a/b.xy", "\"a/b.xy\""},
+        json_row{"script_end", "</script><b>x", "\"\\u003c/script\\u003e\\u003cb\\u003ex\""},
+        json_row{"comment_start", "<!--x", "\"\\u003c!--x\""},
+        json_row{"ampersand", "a&amp;b", "\"a\\u0026amp;b\""},
+        json_row{"quotes_and_backslash", "a\"b'c\\d", "\"a\\\"b'c\\\\d\""},
+        json_row{"control_characters", std::string("a\tb\nc\x01\x7f", 8), "\"a\\u0009b\\u000ac\\u0001\\u007f\""},
+        json_row{"non_ascii_kept", "caf\xc3\xa9 \xe6\xb8\xac\xf0\x9f\x93\x88", "\"caf\xc3\xa9 \xe6\xb8\xac\xf0\x9f\x93\x88\""},
+        // Bytes that are not UTF-8: a lone continuation, a cut sequence, an
+        // overlong slash, a surrogate.
+        json_row{"lone_continuation", "a\x80z", "\"a\\ufffdz\""},
+        json_row{"cut_sequence_at_end", "a\xe6\xb8", "\"a\\ufffd\\ufffd\""},
+        json_row{"overlong_slash", "a\xc0\xafz", "\"a\\ufffd\\ufffdz\""},
+        json_row{"surrogate", "a\xed\xa0\x80z", "\"a\\ufffd\\ufffd\\ufffdz\""}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(report_arrays, are_standard_base64_with_padding) {
+  const auto text = [](const std::string& bytes) {
+    return base64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  };
+  EXPECT_EQ(text(""), "");
+  EXPECT_EQ(text("f"), "Zg==");
+  EXPECT_EQ(text("fo"), "Zm8=");
+  EXPECT_EQ(text("foo"), "Zm9v");
+  EXPECT_EQ(text("foob"), "Zm9vYg==");
+  EXPECT_EQ(text(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+// The nearest must come in the order the tables list them (larger first,
+// NaN last, equal values by index), never include the file itself, and pad
+// with -1 when there are fewer other files than asked for.
+TEST(report_nearest, follow_the_tables_order_without_the_file_itself) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // Row 0: file 3 and file 1 tie, file 2 is NaN.
+  const std::vector<double> table = {
+      1.0, 0.5, nan, 0.5,   //
+      0.5, 1.0, 0.9, -0.2,  //
+      nan, 0.9, 1.0, 0.1,   //
+      0.5, -0.2, 0.1, 1.0,
+  };
+  EXPECT_EQ(nearest_of(table, 4, 3, 2), (std::vector<std::int32_t>{1, 3, 2, 2, 0, 3, 1, 3, 0, 0, 2, 1}));
+  EXPECT_EQ(nearest_of(table, 4, 2, 1), (std::vector<std::int32_t>{1, 3, 2, 0, 1, 3, 0, 2}));
+  EXPECT_EQ(nearest_of({1.0}, 1, 0, 1), (std::vector<std::int32_t>{}));
+  EXPECT_EQ(nearest_of({1.0, 0.3, 0.3, 1.0}, 2, 1, 1), (std::vector<std::int32_t>{1, 0}));
+}
+
+// A page's data as the writer makes it, for n files of `count` values.
+std::string page_of(std::size_t n, std::size_t count, std::vector<double>& table, std::vector<std::vector<double>>& signals,
+                    matrix::cluster_tree& tree) {
+  table.assign(n * n, 0.0);
+  signals.assign(n, std::vector<double>(count, 0.0));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t k = 0; k < count; ++k) signals[i][k] = std::sin(static_cast<double>(i + k));
+    for (std::size_t j = 0; j < n; ++j) table[i * n + j] = i == j ? 1.0 : 1.0 / static_cast<double>(1 + i + j);
+  }
+  std::vector<double> distances = matrix::condensed_distances(table, n);
+  tree = matrix::average_linkage(distances, n);
+  matrix::report_input input;
+  input.s = 3;
+  for (std::size_t i = 0; i < n; ++i) {
+    input.names.push_back("f" + std::to_string(i));
+    input.signals.emplace_back(signals[i]);
+  }
+  input.table = &table;
+  input.tree = &tree;
+  return matrix::report_page(input, 2);
+}
+
+TEST(report_budget, holds_the_whole_table_and_signals_of_a_small_set_only) {
+  std::vector<double> table;
+  std::vector<std::vector<double>> signals;
+  matrix::cluster_tree tree;
+  const std::string small = page_of(matrix::exact_table_files, 8, table, signals, tree);
+  EXPECT_NE(small.find("\"table\":{\"kind\":\"exact\""), std::string::npos);
+  EXPECT_NE(small.find("\"signals\":{\"kind\":\"exact\""), std::string::npos);
+  EXPECT_EQ(small.find("\"nearest\":{"), std::string::npos);
+
+  const std::size_t n = matrix::exact_table_files + 1;
+  const std::size_t count = matrix::exact_signal_values / n + 1;
+  const std::string large = page_of(n, count, table, signals, tree);
+  EXPECT_NE(large.find("\"table\":{\"kind\":\"blocks\",\"block\":3,\"side\":334,"), std::string::npos);
+  EXPECT_NE(large.find("\"nearest\":{\"k\":10,"), std::string::npos);
+  EXPECT_NE(large.find("\"signals\":{\"kind\":\"envelope\",\"width\":3,"), std::string::npos);
+  // The budget is what keeps a large page small: whole, the table and the
+  // signals would be about 16.5 MB of base64 here.
+  EXPECT_LT(large.size(), 6'000'000u);
+}
+
+// The page and its script are those of outputs/report/, whole.
+TEST(report_page, carries_its_style_and_script_and_loads_nothing) {
+  std::vector<double> table;
+  std::vector<std::vector<double>> signals;
+  matrix::cluster_tree tree;
+  const std::string page = page_of(3, 4, table, signals, tree);
+  EXPECT_EQ(page.find('@'), std::string::npos) << "a placeholder left unfilled";
+  EXPECT_NE(page.find("window.lagscanReport = api;"), std::string::npos);
+  EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
+  for (const char* fetches : {"src=\"http", "href=\"http", "<link", "<script src", "import("}) {
+    EXPECT_EQ(page.find(fetches), std::string::npos) << fetches;
+  }
+}
+
+// ---- the command ----------------------------------------------------------
+
+class report_command : public matrix_command {
+ protected:
+  void SetUp() override {
+    data.write("up.xy", "1 1\n2 2\n3 3\n4 5\n");
+    data.write("down.xy", "1 3\n2 2\n3 1\n4 0\n");
+    data.write("flat.xy", "1 2\n2 2\n3 2\n4 2\n");
+    data.write("old.html", "an earlier page\n");
+  }
+};
+
+struct report_refusal_row {
+  const char* name;
+  std::vector<std::string> args;
+  std::string err;  // exactly; the status is 2
+};
+
+void PrintTo(const report_refusal_row& row, std::ostream* os) { *os << row.name; }
+
+class report_refused : public report_command, public ::testing::WithParamInterface<report_refusal_row> {};
+
+TEST_P(report_refused, with_a_reason_and_nothing_written) {
+  process_result r = matrix(GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, GetParam().err);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read_file(data.path() / "old.html"), "an earlier page\n");
+  EXPECT_FALSE(std::filesystem::exists(data.path() / "new.html"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, report_refused,
+    ::testing::Values(
+        report_refusal_row{"with_rows",
+                           {"--report", "new.html", "--rows", "1/2", "3", "up.xy", "down.xy"},
+                           "lagscan-matrix: --report shows the whole table; it does not go with --rows\n"},
+        report_refusal_row{"with_a_tile",
+                           {"--report", "new.html", "--tile", "1/1", "-o", "part", "3", "up.xy", "down.xy"},
+                           "lagscan-matrix: --report shows the whole table; it does not go with --tile (merge the "
+                           "parts, then run on the packed set)\n"},
+        report_refusal_row{"with_merge",
+                           {"merge", "--report", "new.html", "part"},
+                           "lagscan-matrix: --report needs the files' values, which parts do not hold: run "
+                           "lagscan-matrix --report on the files or their packed set\n"},
+        report_refusal_row{"over_a_data_file",
+                           {"--report", "down.xy", "3", "up.xy", "down.xy"},
+                           "lagscan-matrix: --report down.xy is also an input: an output never overwrites an input\n"},
+        report_refusal_row{"in_the_file_of_the_table",
+                           {"-o", "old.html", "--report", "old.html", "3", "up.xy", "down.xy"},
+                           "lagscan-matrix: --report old.html is also the output of -o\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// The page is one more output: the table on standard output and the other
+// files are the bytes of a run without it, the inputs stay as they were,
+// and an earlier page is replaced whole.
+TEST_F(report_command, adds_a_page_and_changes_no_other_output) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"3", "up.xy", "down.xy", "flat.xy"},
+        std::vector<std::string>{"--cluster-at", "0.5", "3", "up.xy", "down.xy", "flat.xy"},
+        std::vector<std::string>{"--fast", "--clusters", "2", "--heatmap", "m.svg", "3", "up.xy", "down.xy", "flat.xy"},
+        std::vector<std::string>{"--against", "up.xy", "3", "down.xy", "flat.xy"}}) {
+    process_result without = matrix(args);
+    ASSERT_EQ(without.status, 0) << without.err;
+    const std::string picture = std::filesystem::exists(data.path() / "m.svg") ? read_file(data.path() / "m.svg") : "";
+    std::vector<std::string> with = args;
+    with.insert(with.begin(), {"--report", "old.html"});
+    process_result r = matrix(with);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, without.out);
+    if (!picture.empty()) {
+      EXPECT_EQ(read_file(data.path() / "m.svg"), picture);
+    }
+    const std::string page = read_file(data.path() / "old.html");
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(page.find("\"names\":[\""), std::string::npos);
+    EXPECT_NE(page.find("up.xy"), std::string::npos);
+    EXPECT_EQ(read_file(data.path() / "up.xy"), "1 1\n2 2\n3 3\n4 5\n");
+  }
+}
+
+}  // namespace
+}  // namespace lagscan::testing
