@@ -247,12 +247,12 @@ PYBIND11_MODULE(_lagscan, m) {
   // The report page (lagscan.report writes it to its file).
   m.def(
       "report_page",
-      [](const py::sequence& items, py::handle s, std::vector<std::string> names, int digits, std::size_t clusters,
+      [](const py::sequence& items, py::handle s, const py::sequence& names, int digits, std::size_t clusters,
          double cluster_at, bool fast, int threads, const py::object& report) {
         std::vector<values> converted = many_values(items);
         std::vector<std::span<const double>> sets = views(converted);
         lagscan::report_options options;
-        options.names = std::move(names);
+        for (py::handle name : names) options.names.push_back(name.cast<std::string>());
         options.digits = digits;
         options.clusters = clusters;
         options.cluster_at = cluster_at;
