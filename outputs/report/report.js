@@ -342,6 +342,20 @@
     return [Math.round(255 + 215 * t), Math.round(255 + 160 * t), 255];
   }
 
+  // The map's colours, looked up rather than computed for every pixel:
+  // 1024 steps over [-1, 1], then grey for no number.
+  const steps = 1024;
+  const colourTable = new Uint8ClampedArray(3 * (steps + 1));
+  for (let k = 0; k <= steps; ++k) {
+    const rgb = colourOf(k === steps ? NaN : -1 + (2 * k + 1) / steps);
+    colourTable.set(rgb, 3 * k);
+  }
+  function colourStep(v) {
+    if (Number.isNaN(v)) return steps;
+    const k = Math.floor(((v + 1) * steps) / 2);
+    return k < 0 ? 0 : (k >= steps ? steps - 1 : k);
+  }
+
   // ---- state ------------------------------------------------------------------
   const state = {
     view: { r0: 0, r1: n, c0: 0, c1: n },
@@ -416,19 +430,19 @@
       const ra = rowEdges[py];
       const rb = Math.max(ra + 1, rowEdges[py + 1]);
       let previous = -1;
-      let rgb = null;
+      let step = 0;
       for (let px = 0; px < size; ++px) {
         const ca = colEdges[px];
         const cb = Math.max(ca + 1, colEdges[px + 1]);
         // Neighbouring pixels of one cell share its colour.
         if (ca !== previous || cb - ca > 1) {
-          rgb = colourOf(meanOver(ra, rb, ca, cb));
+          step = 3 * colourStep(meanOver(ra, rb, ca, cb));
           previous = cb - ca > 1 ? -1 : ca;
         }
         const o = 4 * (py * size + px);
-        pixels[o] = rgb[0];
-        pixels[o + 1] = rgb[1];
-        pixels[o + 2] = rgb[2];
+        pixels[o] = colourTable[step];
+        pixels[o + 1] = colourTable[step + 1];
+        pixels[o + 2] = colourTable[step + 2];
         pixels[o + 3] = 255;
       }
     }
@@ -512,18 +526,29 @@
       x[c] = width - 4 - ((width - 8) * mergeHeight[k]) / topHeight;
     }
     treeLayout = { x, y };
+    // One path a colour: a stroke a join would take a frame's time at
+    // thousands of files.
+    const paths = new Map();
     for (let k = 0; k < merges; ++k) {
       const c = n + k;
       if (clusterEnd[c] <= r0 || clusterFirst[c] >= r1) continue;
-      const a = mergeA[k];
-      const b = mergeB[k];
-      g.strokeStyle = k < kept && state.groups ? groupColour(state.groups.groupOf[order[clusterFirst[c]]]) : '#888';
-      g.lineWidth = k < kept ? 1.5 : 1;
+      const colour = k < kept && state.groups ? groupColour(state.groups.groupOf[order[clusterFirst[c]]]) : '#888';
+      if (!paths.has(colour)) paths.set(colour, []);
+      paths.get(colour).push(k);
+    }
+    for (const [colour, joins] of paths) {
+      g.strokeStyle = colour;
+      g.lineWidth = colour === '#888' ? 1 : 1.5;
       g.beginPath();
-      g.moveTo(x[a], y[a]);
-      g.lineTo(x[c], y[a]);
-      g.lineTo(x[c], y[b]);
-      g.lineTo(x[b], y[b]);
+      for (const k of joins) {
+        const c = n + k;
+        const a = mergeA[k];
+        const b = mergeB[k];
+        g.moveTo(x[a], y[a]);
+        g.lineTo(x[c], y[a]);
+        g.lineTo(x[c], y[b]);
+        g.lineTo(x[b], y[b]);
+      }
       g.stroke();
     }
     if (state.groups && state.groups.threshold !== undefined) {
@@ -654,27 +679,31 @@
     g.strokeRect(0.5, 0.5, width - 1, height - 1);
   }
 
-  // Draws series (arrays of [position, low, high]) so that runs of samples
-  // narrower than a pixel show their extent rather than one of them.
+  // Draws series (arrays of [position, low, high]): a line through single
+  // samples, a band from low to high where a point stands for a run of them.
   function drawSeries(g, width, height, series, first, last, bottom, top, colour) {
     const xOf = (t) => ((t - first) * (width - 10)) / Math.max(1, last - first) + 5;
     const yOf = (v) => height - 5 - ((v - bottom) * (height - 10)) / (top - bottom || 1);
+    const finite = series.filter(([, lo, hi]) => Number.isFinite(lo) && Number.isFinite(hi));
+    if (finite.length === 0) return;
     g.strokeStyle = colour;
     g.fillStyle = colour;
     g.lineWidth = 1.2;
-    g.beginPath();
-    let started = false;
-    for (const [t, lo, hi] of series) {
-      const x = xOf(t);
-      if (lo === hi) {
-        if (!started) g.moveTo(x, yOf(lo));
-        else g.lineTo(x, yOf(lo));
-      } else {
-        g.moveTo(x, yOf(lo));
-        g.lineTo(x, yOf(hi));
-      }
-      started = true;
+    if (finite.some(([, lo, hi]) => lo !== hi)) {
+      g.globalAlpha = 0.35;
+      g.beginPath();
+      finite.forEach(([t, , hi], k) => (k === 0 ? g.moveTo(xOf(t), yOf(hi)) : g.lineTo(xOf(t), yOf(hi))));
+      for (let k = finite.length - 1; k >= 0; --k) g.lineTo(xOf(finite[k][0]), yOf(finite[k][1]));
+      g.closePath();
+      g.fill();
+      g.globalAlpha = 1;
     }
+    g.beginPath();
+    finite.forEach(([t, lo, hi], k) => {
+      const y = yOf((lo + hi) / 2);
+      if (k === 0) g.moveTo(xOf(t), y);
+      else g.lineTo(xOf(t), y);
+    });
     g.stroke();
   }
 
@@ -763,11 +792,24 @@
       const y1 = yOf(clamped);
       g.fillRect(xOf(m) - barWidth / 2, Math.min(y0, y1), barWidth, Math.max(1, Math.abs(y1 - y0)));
     });
+    g.strokeStyle = 'rgba(0,0,0,0.35)';
+    g.beginPath();
+    g.moveTo(xOf(-reach), yOf(0));
+    g.lineTo(xOf(0), yOf(1));
+    g.lineTo(xOf(reach), yOf(0));
+    g.stroke();
     g.fillStyle = '#000';
     g.font = '11px sans-serif';
     g.fillText('1', 4, yOf(1) + 4);
     g.fillText('0', 4, yOf(0) + 4);
     g.fillText('-1', 4, yOf(-1) + 4);
+    const step = shown.profile.step;
+    g.textAlign = 'center';
+    for (const m of new Set([-reach, 0, reach, bestLag])) {
+      g.fillStyle = m === bestLag ? '#d62728' : '#000';
+      g.fillText('lag ' + m * step, xOf(m), height - 3);
+    }
+    g.textAlign = 'start';
   }
 
   function showPair(i, j) {
