@@ -34,8 +34,10 @@ classes=$(grep -oE 'class LAGSCAN_API [A-Za-z_][A-Za-z0-9_]*' "$header" | awk '{
 [ -n "$classes" ] || fail "found no LAGSCAN_API class in $header"
 
 allowed=()
+# A function returning a std::string carries the string's ABI tag in its
+# name: lagscan::report_page[abi:cxx11](...).
 for name in $functions; do
-  allowed+=("lagscan::$name(")
+  allowed+=("lagscan::$name(" "lagscan::$name[abi:cxx11](")
 done
 for name in $classes; do
   allowed+=("lagscan::$name::" "typeinfo for lagscan::$name" "typeinfo name for lagscan::$name"
@@ -62,7 +64,7 @@ done <<<"$exported"
 # Each public name is reachable: a declaration that lost its LAGSCAN_API
 # would compile in a program and fail only when it links.
 for name in $functions; do
-  grep -qF "lagscan::$name(" <<<"$exported" || fail "$shared does not export lagscan::$name"
+  grep -qE "^lagscan::$name(\[abi:cxx11\])?\(" <<<"$exported" || fail "$shared does not export lagscan::$name"
 done
 for name in $classes; do
   for what in "typeinfo for" "vtable for"; do
