@@ -77,10 +77,14 @@ std::size_t utf8_length(const std::string& text, std::size_t at) {
   return length;
 }
 
-// The average of each block of the table in the tree's order.
+// The average of each block of the table in the tree's order. Each row is
+// read in file order, its values added into their column's block, so that
+// the reads run through memory rather than through the order.
 std::vector<float> block_means(const std::vector<double>& table, std::size_t n, const std::vector<std::size_t>& order,
                                std::size_t block, std::size_t side, int threads) {
   std::vector<float> means(side * side, std::numeric_limits<float>::quiet_NaN());
+  std::vector<std::uint32_t> block_of(n);
+  for (std::size_t p = 0; p < n; ++p) block_of[order[p]] = static_cast<std::uint32_t>(p / block);
   const auto sides = static_cast<std::int64_t>(side);
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
   for (std::int64_t br = 0; br < sides; ++br) {
@@ -90,10 +94,10 @@ std::vector<float> block_means(const std::vector<double>& table, std::size_t n, 
     for (std::size_t p = first; p < std::min(n, first + block); ++p) {
       const double* row = table.data() + order[p] * n;
       for (std::size_t q = 0; q < n; ++q) {
-        const double v = row[order[q]];
+        const double v = row[q];
         if (std::isnan(v)) continue;
-        sum[q / block] += v;
-        ++count[q / block];
+        sum[block_of[q]] += v;
+        ++count[block_of[q]];
       }
     }
     for (std::size_t bc = 0; bc < side; ++bc) {

@@ -345,10 +345,12 @@
   // The map's colours, looked up rather than computed for every pixel:
   // 1024 steps over [-1, 1], then grey for no number.
   const steps = 1024;
-  const colourTable = new Uint8ClampedArray(3 * (steps + 1));
+  // Each colour as one opaque RGBA pixel, written as a single 32-bit word
+  // (in the machine's byte order, as the image's bytes are read).
+  const colourTable = new Uint32Array(steps + 1);
+  const colourBytes = new Uint8Array(colourTable.buffer);
   for (let k = 0; k <= steps; ++k) {
-    const rgb = colourOf(k === steps ? NaN : -1 + (2 * k + 1) / steps);
-    colourTable.set(rgb, 3 * k);
+    colourBytes.set(colourOf(k === steps ? NaN : -1 + (2 * k + 1) / steps).concat([255]), 4 * k);
   }
   function colourStep(v) {
     if (Number.isNaN(v)) return steps;
@@ -418,7 +420,7 @@
     const size = mapCanvas.width;
     const g = mapCanvas.getContext('2d');
     if (!mapImage || mapImage.width !== size) mapImage = g.createImageData(size, size);
-    const pixels = mapImage.data;
+    const pixels = new Uint32Array(mapImage.data.buffer);
     const { r0, r1, c0, c1 } = state.view;
     const rowEdges = new Int32Array(size + 1);
     const colEdges = new Int32Array(size + 1);
@@ -426,24 +428,50 @@
       rowEdges[k] = r0 + Math.floor((k * (r1 - r0)) / size);
       colEdges[k] = c0 + Math.floor((k * (c1 - c0)) / size);
     }
+    // A unit is a cell of the table, or a block where the page holds blocks.
+    // A pixel no wider than a unit takes the value of the unit under it; a
+    // wider one, the mean of the units it covers. A row of pixels over the
+    // same units as the row above is a copy of it, which is most rows when
+    // zoomed in.
+    const unit = exactTable ? 1 : blockSize;
+    const unitOf = (edges, k) => Math.floor(edges[k] / unit);
+    const unitEnd = (edges, k) => (edges[k + 1] - edges[k] <= unit ? unitOf(edges, k) + 1
+      : Math.ceil(edges[k + 1] / unit));
+    const colA = new Int32Array(size);
+    const colB = new Int32Array(size);
+    for (let px = 0; px < size; ++px) {
+      colA[px] = unitOf(colEdges, px);
+      colB[px] = unitEnd(colEdges, px);
+    }
+    let aboveA = -1;
+    let aboveB = -1;
     for (let py = 0; py < size; ++py) {
-      const ra = rowEdges[py];
-      const rb = Math.max(ra + 1, rowEdges[py + 1]);
-      let previous = -1;
-      let step = 0;
+      const ua = unitOf(rowEdges, py);
+      const ub = unitEnd(rowEdges, py);
+      if (ua === aboveA && ub === aboveB) {
+        pixels.copyWithin(py * size, (py - 1) * size, py * size);
+        continue;
+      }
+      aboveA = ua;
+      aboveB = ub;
+      let leftA = -1;
+      let leftB = -1;
+      let colour = 0;
       for (let px = 0; px < size; ++px) {
-        const ca = colEdges[px];
-        const cb = Math.max(ca + 1, colEdges[px + 1]);
-        // Neighbouring pixels of one cell share its colour.
-        if (ca !== previous || cb - ca > 1) {
-          step = 3 * colourStep(meanOver(ra, rb, ca, cb));
-          previous = cb - ca > 1 ? -1 : ca;
+        const va = colA[px];
+        const vb = colB[px];
+        if (va !== leftA || vb !== leftB) {
+          let v;
+          if (ub - ua === 1 && vb - va === 1) {
+            v = exactTable ? exactValue(order[ua], order[va]) : blockMeans[ua * blockSide + va];
+          } else {
+            v = meanOver(ua * unit, ub * unit, va * unit, vb * unit);
+          }
+          colour = colourTable[colourStep(v)];
+          leftA = va;
+          leftB = vb;
         }
-        const o = 4 * (py * size + px);
-        pixels[o] = colourTable[step];
-        pixels[o + 1] = colourTable[step + 1];
-        pixels[o + 2] = colourTable[step + 2];
-        pixels[o + 3] = 255;
+        pixels[py * size + px] = colour;
       }
     }
     g.putImageData(mapImage, 0, 0);

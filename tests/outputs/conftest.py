@@ -80,7 +80,7 @@ class Browser:
             "--no-sandbox",  # the tests may run as root
             "--disable-gpu",
             "--disable-dev-shm-usage",
-            "--window-size=1500,1900",
+            "--window-size=1700,1300",
             "--user-data-dir=%s" % profile,
             # No network: no proxy lookups, no name resolves.
             "--no-proxy-server",

@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         json_row{"comment_start", "<!--x", "\"\\u003c!--x\""},
         json_row{"ampersand", "a&amp;b", "\"a\\u0026amp;b\""},
         json_row{"quotes_and_backslash", "a\"b'c\\d", "\"a\\\"b'c\\\\d\""},
-        json_row{"control_characters", std::string("a\tb\nc\x01\x7f", 8), "\"a\\u0009b\\u000ac\\u0001\\u007f\""},
+        json_row{"control_characters", std::string("a\tb\nc\x01\x7f\0", 8), "\"a\\u0009b\\u000ac\\u0001\\u007f\\u0000\""},
         json_row{"non_ascii_kept", "caf\xc3\xa9 \xe6\xb8\xac\xf0\x9f\x93\x88", "\"caf\xc3\xa9 \xe6\xb8\xac\xf0\x9f\x93\x88\""},
         // Bytes that are not UTF-8: a lone continuation, a cut sequence, an
         // overlong slash, a surrogate.
@@ -135,7 +135,10 @@ TEST(report_page, carries_its_style_and_script_and_loads_nothing) {
   std::vector<std::vector<double>> signals;
   matrix::cluster_tree tree;
   const std::string page = page_of(3, 4, table, signals, tree);
-  EXPECT_EQ(page.find('@'), std::string::npos) << "a placeholder left unfilled";
+  for (const char* placeholder : {"@style@", "@script@", "@data@", "@version@"}) {
+    EXPECT_EQ(page.find(placeholder), std::string::npos) << placeholder;
+  }
+  EXPECT_NE(page.find("<meta name=\"generator\" content=\"lagscan-matrix " LAGSCAN_VERSION "\">"), std::string::npos);
   EXPECT_NE(page.find("window.lagscanReport = api;"), std::string::npos);
   EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
   for (const char* fetches : {"src=\"http", "href=\"http", "<link", "<script src", "import("}) {

@@ -259,3 +259,25 @@ def test_a_screenshot_of_the_page_is_kept(page, run):
     page.pointer(("move", x, y))
     shot = page.screenshot("report-24-files.png")
     assert shot.stat().st_size > 10000
+
+
+@pytest.mark.parametrize("arguments, message", [
+    ({"names": ["a", "b"]}, "names: 2 names for 3 sequences"),
+    ({"clusters": 2, "cluster_at": 0.5}, "clusters and cluster_at cut the tree in two ways: give one"),
+    ({"clusters": 4}, "clusters: there are only 3 sequences"),
+    ({"cluster_at": 1.5}, "cluster_at: give a similarity from -1 to 1"),
+    ({"digits": 18}, "digits must be from 1 to 17"),
+])
+def test_lagscan_report_refuses_what_does_not_fit_and_writes_nothing(tmp_path, arguments, message):
+    waves = [np.sin(np.arange(20) / k) for k in (2.0, 3.0, 4.0)]
+    with pytest.raises(ValueError, match="^" + message + "$"):
+        lagscan.report(waves, 5, tmp_path / "r.html", **arguments)
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_lagscan_report_names_arrays_by_their_place(tmp_path, browser):
+    waves = [np.sin(np.arange(30) / k) for k in (2.0, 3.0, 4.0)]
+    lagscan.report(waves, 5, tmp_path / "r.html", clusters=2)
+    browser.open(tmp_path / "r.html")
+    assert browser.api("names") == ["1", "2", "3"]
+    assert len(browser.api("groups")["sizes"]) == 2
