@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -207,15 +208,18 @@ TEST_F(report_command, adds_a_page_and_changes_no_other_output) {
        {std::vector<std::string>{"3", "up.xy", "down.xy", "flat.xy"},
         std::vector<std::string>{"--cluster-at", "0.5", "3", "up.xy", "down.xy", "flat.xy"},
         std::vector<std::string>{"--fast", "--clusters", "2", "--heatmap", "m.svg", "3", "up.xy", "down.xy", "flat.xy"},
-        std::vector<std::string>{"--against", "up.xy", "3", "down.xy", "flat.xy"}}) {
+        std::vector<std::string>{"--against", "up.xy", "3", "down.xy", "flat.xy"},
+        std::vector<std::string>{"--center", "--keep-going", "--format", "long", "3", "up.xy", "gone.xy", "flat.xy"}}) {
     process_result without = matrix(args);
+    const bool keeps_going = std::find(args.begin(), args.end(), "--keep-going") != args.end();
     ASSERT_EQ(without.status, 0) << without.err;
     const std::string picture = std::filesystem::exists(data.path() / "m.svg") ? read_file(data.path() / "m.svg") : "";
     std::vector<std::string> with = args;
     with.insert(with.begin(), {"--report", "old.html"});
     process_result r = matrix(with);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, without.err);
+    EXPECT_EQ(r.err.empty(), !keeps_going);
     EXPECT_EQ(r.out, without.out);
     if (!picture.empty()) {
       EXPECT_EQ(read_file(data.path() / "m.svg"), picture);
