@@ -1086,7 +1086,7 @@
       }
       return exactValue(i, j);
     },
-    valueText: (v) => valueText(v),
+    valueText: (v, precision) => valueText(v, precision),
     profile(i, j) {
       const p = pairProfile(checkedItem(i), checkedItem(j));
       return { lags: p.lags.slice(), sums: p.sums.slice(), normalised: p.normalised.slice(), bestLag: p.bestLag,

@@ -281,3 +281,35 @@ def test_lagscan_report_names_arrays_by_their_place(tmp_path, browser):
     browser.open(tmp_path / "r.html")
     assert browser.api("names") == ["1", "2", "3"]
     assert len(browser.api("groups")["sizes"]) == 2
+
+
+@pytest.mark.parametrize("digits", ["1", "3", "9", "17"])
+def test_every_value_reads_as_the_table_prints_it(browser, run, tmp_path, digits):
+    folder = run["folder"]
+    run_matrix(["--digits", digits, "-o", str(tmp_path / "t.tsv"), "--report", str(tmp_path / "d.html"), str(S),
+                *run["names"]], folder)
+    browser.open(tmp_path / "d.html")
+    shown = browser.driver.execute_script(
+        "const v = window.lagscanReport; const n = v.names().length; const out = [];"
+        "for (let i = 0; i < n; ++i) { const row = [];"
+        "  for (let j = 0; j < n; ++j) row.push(v.valueText(v.value(i, j))); out.push(row); } return out;")
+    table = table_of((tmp_path / "t.tsv").read_bytes())
+    assert shown == [row[1:] for row in table[1:]]
+
+
+# Ties (0.125 to two digits is 0.12 in the C library, which rounds a tie to
+# even, where JavaScript's toPrecision gives 0.13), exponents of one and
+# three digits, signed zero, the largest and smallest doubles.
+FORMATTED = [0.125, 0.375, 2.5, 3.5, -0.625, 1.0, -0.0, 0.0, 1e-5, 0.0001, 123456.0, 1234567.0, 9.9999e-5,
+             0.999999999, 1e300, -1.5e-300, 5e-324, 1.7976931348623157e308, float("inf"), float("-inf"),
+             0.1, 2.0 / 3.0, -1.0 / 3.0, 1e16, 12345678901234567890.0]
+
+
+@pytest.mark.parametrize("digits", [1, 2, 3, 9, 16, 17])
+def test_values_are_formatted_as_the_c_library_formats_them(page, digits):
+    # As text, which JSON carries for infinities too; Number() reads it back
+    # to the same double.
+    texts = [repr(v).replace("inf", "Infinity") for v in FORMATTED]
+    shown = page.driver.execute_script(
+        "return arguments[0].map((v) => window.lagscanReport.valueText(Number(v), arguments[1]));", texts, digits)
+    assert shown == ["%.*g" % (digits, v) for v in FORMATTED]
