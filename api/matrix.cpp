@@ -10,7 +10,7 @@
 #include "app/lag_correlation.h"
 #include "matrix/fast_pairs.h"
 #include "matrix/similarity.h"
-#include "matrix/tiles.h"
+#include "sets/tiles.h"
 #include "matrix/window_sums.h"
 
 namespace lagscan {

@@ -6,8 +6,8 @@
 #include "api/checks.h"
 #include "api/library_calls.h"
 #include "lagscan/lagscan.hpp"
-#include "matrix/clustering.h"
-#include "matrix/groups.h"
+#include "groups/clustering.h"
+#include "groups/groups.h"
 #include "outputs/report.h"
 
 namespace lagscan {

@@ -41,7 +41,7 @@ else()
   find_program(LAGSCAN_GZIP gzip REQUIRED)
   set(packaging ${CMAKE_BINARY_DIR}/packaging)
   set(compressed "")
-  foreach(source IN ITEMS app/lagscan.1 matrix/lagscan-matrix.1 cmake/debian/changelog)
+  foreach(source IN ITEMS app/lagscan.1 tools/lagscan-matrix/lagscan-matrix.1 cmake/debian/changelog)
     get_filename_component(name ${source} NAME)
     configure_file(${source} ${packaging}/${name} @ONLY)
     add_custom_command(OUTPUT ${packaging}/${name}.gz

@@ -29,8 +29,8 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/clustering.h"
-#include "matrix/groups.h"
+#include "groups/clustering.h"
+#include "groups/groups.h"
 
 namespace lagscan::matrix {
 
