@@ -35,6 +35,18 @@ struct pair_values {
   table_options table;
   const cluster_tree* tree = nullptr;  // made once some output needs it
   const grouping* groups = nullptr;    // with --clusters or --cluster-at
+  // The values correlated, one array a file taking part (centred with
+  // --center), and --against's reference: for outputs that show them.
+  const std::vector<const real_array*>* signals = nullptr;
+  const real_array* reference_values = nullptr;
+  // How the values were made and the tree cut, for outputs that say so:
+  // into `clusters` groups, or at similarity cluster_at when cut_at.
+  bool fast = false;
+  bool center = false;
+  int threads = 1;  // what an output may compute on
+  int clusters = 0;
+  bool cut_at = false;
+  double cluster_at = 0.0;
 };
 
 class output {
@@ -71,5 +83,7 @@ std::unique_ptr<output> table_output(const std::string& path);    // the table, 
 std::unique_ptr<output> groups_output(const std::string& path);   // the groups as TSV
 std::unique_ptr<output> tree_output(const std::string& path);     // the tree, as scipy lays it out
 std::unique_ptr<output> heatmap_output(const std::string& path);  // the SVG heat map
+std::unique_ptr<output> report_output(const std::string& path);   // the report page of all pairs
+std::unique_ptr<output> ranked_report_output(const std::string& path);  // the report page of --against
 
 }  // namespace lagscan::matrix

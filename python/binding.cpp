@@ -444,6 +444,33 @@ PYBIND11_MODULE(_lagscan, m) {
       py::arg("ref"), py::arg("items"), py::arg("s"), py::arg("fast"), py::arg("threads"), py::arg("report"),
       py::arg("center") = false, "lagscan::against; report(done, total) or None. See lagscan.against.");
 
+  // The report page (lagscan.report writes it to its file).
+  m.def(
+      "report_page",
+      [](const py::sequence& items, py::handle s, const py::sequence& names, int digits, std::size_t clusters,
+         double cluster_at, bool fast, int threads, const py::object& report) {
+        std::vector<values> converted = many_values(items);
+        std::vector<std::span<const double>> sets = views(converted);
+        lagscan::report_options options;
+        for (py::handle name : names) options.names.push_back(name.cast<std::string>());
+        options.digits = digits;
+        options.clusters = clusters;
+        options.cluster_at = cluster_at;
+        const int width = window_width(s);
+        std::string page;
+        run_matrix(
+            [&](const lagscan::matrix_options& how) {
+              options.matrix = how;
+              page = lagscan::report_page(sets, width, options);
+              return std::vector<double>();
+            },
+            fast, threads, report, {0});
+        return py::bytes(page);
+      },
+      py::arg("items"), py::arg("s"), py::arg("names"), py::arg("digits"), py::arg("clusters"), py::arg("cluster_at"),
+      py::arg("fast"), py::arg("threads"), py::arg("report"),
+      "lagscan::report_page: the page's bytes. See lagscan.report.");
+
   // For the tests: the address of the values the library would read for a,
   // which is a's own buffer exactly when no copy is made.
   m.def(

@@ -59,6 +59,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -314,6 +315,24 @@ struct tile_size {
   std::size_t columns = 0;
 };
 LAGSCAN_API tile_size tile_shape(std::size_t files, std::size_t blocks, std::size_t number);
+
+// The interactive page of a set that lagscan-matrix --report writes
+// (docs/report.md): one self-contained HTML file with the heat map in the
+// tree's order, the dendrogram, the groups, and any pair's signals and lag
+// profile. The table is all_pairs(sets, s, options.matrix); the names are
+// UTF-8, one a sequence (empty: "1", "2", ...). The page opens at K groups
+// (clusters > 0) or at similarity cluster_at (when it is a number), else
+// at 0.5. std::invalid_argument as for all_pairs, for a count of names or a
+// cut that does not fit, or digits outside 1 .. 17; cancelled as for
+// all_pairs.
+struct report_options {
+  std::vector<std::string> names;
+  int digits = 9;
+  std::size_t clusters = 0;
+  double cluster_at = std::numeric_limits<double>::quiet_NaN();
+  matrix_options matrix;
+};
+LAGSCAN_API std::string report_page(sequences sets, int s, const report_options& options = {});
 
 // The functions on sets for a vector of vectors: each views the vectors as
 // spans (on the host's side) and calls the function above. Templates, so

@@ -67,6 +67,7 @@ __all__ = [
     "nearest",
     "precomputed",
     "read_xy",
+    "report",
 ]
 
 #: The library's version, as ``lagscan-matrix --version`` prints it.
@@ -581,3 +582,6 @@ def precomputed(table: npt.ArrayLike) -> Table:
     if pandas is not None and isinstance(table, pandas.DataFrame):
         return pandas.DataFrame(values, index=table.index, columns=table.columns)
     return values
+
+
+from .report import report  # noqa: E402  (it uses the functions above)

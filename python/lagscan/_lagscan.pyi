@@ -1,6 +1,6 @@
 # The compiled part of lagscan: arguments are checked and converted here, the
 # rest is documented in the package (lagscan/__init__.py).
-from typing import Callable, Optional, Sequence, Tuple
+from typing import List, Callable, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -44,6 +44,10 @@ def groups_of_table(
     table: npt.ArrayLike, k: int, at: float, by_count: bool
 ) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], npt.NDArray[np.int64]]: ...
 def precomputed(table: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+def report_page(
+    items: Sequence[npt.ArrayLike], s: int, names: List[str], digits: int, clusters: int, cluster_at: float,
+    fast: bool, threads: int, report: Optional[Callable[[int, int], object]],
+) -> bytes: ...
 def tile(
     items: Sequence[npt.ArrayLike], files: int, blocks: int, number: int, s: int, fast: bool, threads: int,
     center: bool = False,

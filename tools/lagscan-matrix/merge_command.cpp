@@ -22,8 +22,14 @@ int merge_command(int argc, char** argv) {
       ->check(CLI::Range(1, 17))
       ->option_text("N");
   app.add_option("PART", options.parts, "the parts, in any order");
+  // Declared only to be refused with a reason rather than as unknown.
+  app.add_option("--report", options.report)->group("");
   const int parsed = parse(app, argc, argv);
   return parsed >= 0 ? parsed : finish([&] {
+    if (!options.report.empty()) {
+      throw failure{status_usage, "--report needs the files' values, which parts do not hold: run lagscan-matrix "
+                                  "--report on the files or their packed set"};
+    }
     std::vector<std::string> parts = options.parts;
     if (!options.files_from.empty()) {
       std::vector<std::string> listed = read_list(options.files_from);

@@ -27,6 +27,10 @@ void declare_options(CLI::App& app, settings& options) {
   app.add_option("-o,--output", options.output, "write the table to FILE instead of standard output")
       ->option_text("FILE");
   app.add_option("--heatmap", options.heatmap, "draw the table as an SVG heat map into FILE")->option_text("FILE.svg");
+  app.add_option("--report", options.report,
+                 "write an interactive page of the run into FILE: heat map, tree, groups, and any pair's\n"
+                 "signals and lag profile; one self-contained file that opens offline")
+      ->option_text("FILE.html");
   app.add_flag("--fast", options.fast,
                "through window sums, O(n) a pair instead of O(n * S): every value within 1e-12 of\n"
                "lagscan's, not its bits; the same bits on any --threads and --rows on one machine");

@@ -20,6 +20,7 @@ struct settings {
   std::string format = "tsv";
   std::string output;
   std::string heatmap;
+  std::string report;
   std::string rows;  // "I/K": block row I of K
   std::string tile;  // "T/K": tile T of K
   std::vector<std::string> parts;  // merge's

@@ -61,6 +61,9 @@ const rule rules[] = {
       return fault(!o.rows.empty() && !o.heatmap.empty(), "--heatmap draws the whole table; it does not go with --rows");
     },
     [](const settings& o) {
+      return fault(!o.rows.empty() && !o.report.empty(), "--report shows the whole table; it does not go with --rows");
+    },
+    [](const settings& o) {
       return fault(clustered(o) && o.against, clustering_asked(o) + " clusters all pairs; it does not go with --against");
     },
     [](const settings& o) {
@@ -83,6 +86,11 @@ const rule rules[] = {
     [](const settings& o) {
       return fault(!o.tile.empty() && (o.against || !o.rows.empty() || !o.heatmap.empty() || o.keep_going || clustered(o)),
                    "--tile goes with none of --against, --rows, --heatmap, --keep-going and clustering");
+    },
+    [](const settings& o) {
+      return fault(!o.tile.empty() && !o.report.empty(),
+                   "--report shows the whole table; it does not go with --tile (merge the parts, then run on the "
+                   "packed set)");
     },
     [](const settings& o) {
       return fault(!o.tile.empty() && (o.format_given || o.digits_given),
@@ -121,6 +129,7 @@ void plan_outputs(const settings& o, plan& p) {
   if (!o.heatmap.empty()) p.outputs.push_back({o.heatmap, heatmap_output});
   if (p.grouped()) p.outputs.push_back({o.clusters_out, groups_output});
   if (!o.tree_out.empty()) p.outputs.push_back({o.tree_out, tree_output});
+  if (!o.report.empty()) p.outputs.push_back({o.report, p.work == computation::against ? ranked_report_output : report_output});
 }
 
 }  // namespace
@@ -154,9 +163,14 @@ plan make_plan(const settings& o) {
   p.cut_at = o.cluster_at_given;
   p.cluster_at = o.cluster_at;
   p.target = o.output;
-  p.written = {{"-o", o.output}, {"--heatmap", o.heatmap}, {"--clusters-out", o.clusters_out}, {"--tree-out", o.tree_out}};
+  p.written = {{"-o", o.output},
+               {"--heatmap", o.heatmap},
+               {"--report", o.report},
+               {"--clusters-out", o.clusters_out},
+               {"--tree-out", o.tree_out}};
   // pack writes the set's names beside it.
   if (o.pack && is_packed_set(o.output)) p.written.emplace_back("-o", names_path(o.output));
+  p.keep_values = !o.report.empty();  // the page shows the signals
   if (p.work == computation::all_pairs || p.work == computation::against) plan_outputs(o, p);
   return p;
 }

@@ -46,6 +46,7 @@ struct plan {
   bool center = false;
   bool fast = false;
   bool quiet = false;
+  bool keep_values = false;  // an output shows the files' values: --fast keeps them
   int threads = 0;  // 0: the library's thread count
   row_block_choice block;
   tile_choice tile;

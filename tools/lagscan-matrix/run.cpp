@@ -75,7 +75,7 @@ std::vector<double> all_pairs_values(const plan& p, const real_array& window, lo
   if (!p.fast) return all_pairs(window, in.sets, rows, threads, shown);
   const window_sum_rows sums = make_window_sum_rows(window, in.sets, threads);
   const bool all_inside = std::find(outside.sets.begin(), outside.sets.end(), 1) == outside.sets.end();
-  if (all_inside) {
+  if (all_inside && !p.keep_values) {
     for (data_file& file : in.files) file.values.release_storage();  // only the sums are needed now
   }
   std::vector<double> values = all_pairs_fast(sums, rows, threads, shown);
@@ -159,6 +159,14 @@ int run(const plan& p) {
                : against(window, in.files[0].values, in.sets, threads, shown);
   const std::string reference = one_against_each ? names[0] : std::string();
   pair_values v{in.names, values, reference, rows, p.s, p.table};
+  v.signals = &in.sets;
+  v.reference_values = one_against_each ? &in.files[0].values : nullptr;
+  v.fast = p.fast;
+  v.center = p.center;
+  v.threads = threads;
+  v.clusters = p.clusters;
+  v.cut_at = p.cut_at;
+  v.cluster_at = p.cluster_at;
   write_outputs(p, outputs, v);
   return 0;
 }

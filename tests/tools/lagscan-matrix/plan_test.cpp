@@ -57,6 +57,9 @@ TEST(Plan, RefusesEachCombinationWithItsMessage) {
       {{"--rows", "1/x", "3", "f"}, "--rows 1/x: give I/K, block I of K, with 1 <= I <= K"},
       {{"--rows", "1/2", "--against", "r", "3", "f"}, "--rows splits the table of all pairs; it does not go with --against"},
       {{"--rows", "1/2", "--heatmap", "h.svg", "3", "f"}, "--heatmap draws the whole table; it does not go with --rows"},
+      {{"--rows", "1/2", "--report", "r.html", "3", "f"}, "--report shows the whole table; it does not go with --rows"},
+      {{"--tile", "1/1", "-o", "p", "--report", "r.html", "3", "f"},
+       "--report shows the whole table; it does not go with --tile (merge the parts, then run on the packed set)"},
       {{"--tree-out", "t", "--against", "r", "3", "f"}, "--tree-out clusters all pairs; it does not go with --against"},
       {{"--tree-out", "t", "--clusters-out", "g", "--against", "r", "3", "f"},
        "--clusters-out clusters all pairs; it does not go with --against"},
@@ -120,6 +123,12 @@ TEST(Plan, MakesTheComputationAndTheOutputsOfEachCombination) {
       {{"--tree-out", "tr", "3", "f"}, computation::all_pairs, {{table_output, ""}, {tree_output, "tr"}}},
       {{"--tile", "2/3", "--fast", "--top", "4", "-o", "p", "3", "f"}, computation::tile, {}},
       {{"--rows", "2/3", "--fast", "3", "f"}, computation::all_pairs, {{table_output, ""}}},
+      // The report page: of all pairs from the tree, of --against from the list.
+      {{"--report", "r.html", "--fast", "--cluster-at", "0.5", "3", "f"},
+       computation::all_pairs,
+       {{groups_output, ""}, {report_output, "r.html"}}},
+      {{"--against", "r", "--report", "p.html", "3", "f"}, computation::against,
+       {{table_output, ""}, {ranked_report_output, "p.html"}}},
   };
   for (const accepted_case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -152,8 +161,11 @@ TEST(Plan, KeepsTheTablesFormAndBlock) {
 TEST(Plan, ListsEveryFileItWritesToKeepThemFromTheInputs) {
   const plan p = make_plan(parsed({"--clusters", "2", "--clusters-out", "g", "--tree-out", "tr", "-o", "t", "3", "f"}));
   const std::vector<std::pair<std::string, std::string>> written = {
-      {"-o", "t"}, {"--heatmap", ""}, {"--clusters-out", "g"}, {"--tree-out", "tr"}};
+      {"-o", "t"}, {"--heatmap", ""}, {"--report", ""}, {"--clusters-out", "g"}, {"--tree-out", "tr"}};
   EXPECT_EQ(p.written, written);
+  EXPECT_FALSE(p.keep_values);
+  // The page shows the files' values, so --fast must not let them go.
+  EXPECT_TRUE(make_plan(parsed({"--fast", "--report", "r.html", "3", "f"})).keep_values);
   EXPECT_TRUE(p.grouped());
   EXPECT_EQ(p.clusters, 2);
 }
