@@ -448,7 +448,7 @@ PYBIND11_MODULE(_lagscan, m) {
   m.def(
       "report_page",
       [](const py::sequence& items, py::handle s, const py::sequence& names, int digits, std::size_t clusters,
-         double cluster_at, bool fast, int threads, const py::object& report) {
+         double cluster_at, bool fast, py::handle threads, const py::object& report) {
         std::vector<values> converted = many_values(items);
         std::vector<std::span<const double>> sets = views(converted);
         lagscan::report_options options;
@@ -457,14 +457,13 @@ PYBIND11_MODULE(_lagscan, m) {
         options.clusters = clusters;
         options.cluster_at = cluster_at;
         const int width = window_width(s);
-        std::string page;
-        run_matrix(
+        const int count = thread_count(threads);
+        std::string page = run_on_sets(
             [&](const lagscan::matrix_options& how) {
               options.matrix = how;
-              page = lagscan::report_page(sets, width, options);
-              return std::vector<double>();
+              return lagscan::report_page(sets, width, options);
             },
-            fast, threads, report, {0});
+            fast, false, count, report);
         return py::bytes(page);
       },
       py::arg("items"), py::arg("s"), py::arg("names"), py::arg("digits"), py::arg("clusters"), py::arg("cluster_at"),
