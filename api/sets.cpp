@@ -109,7 +109,8 @@ void visit_pairs(const real_array& window, const std::vector<const real_array*>&
   const bool all_inside = std::find(outside.begin(), outside.end(), 1) == outside.end();
   {
     const matrix::window_sum_rows sums = matrix::make_window_sum_rows(window, sets, threads);
-    const std::size_t side = std::max<std::size_t>(1, std::min<std::size_t>(256, n));
+    // The tiles grid_pairs cuts the set into, for the same threads.
+    const std::size_t side = matrix::grid_side(n, threads);
     auto tile_wanted = [&](std::size_t ta, std::size_t tb) {
       return split == 0 || (ta * side < split && (tb + 1) * side > split);
     };
