@@ -138,8 +138,10 @@ TEST(progress, a_team_is_never_larger_than_the_processors) {
     return true;
   };
   all_pairs(data.sets, 201, options);
-  // Every processor's thread, no more (a report from inside the team).
-  EXPECT_EQ(largest_team, std::min(64, omp_get_num_procs())) << reports << " reports";
+  // No more threads than processors. (Which thread reports is the
+  // runtime's affair: under wine the reports may all come from one.)
+  EXPECT_GE(largest_team, 1) << reports << " reports";
+  EXPECT_LE(largest_team, omp_get_num_procs()) << reports << " reports";
 }
 
 }  // namespace
