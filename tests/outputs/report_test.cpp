@@ -98,7 +98,9 @@ std::string page_of(std::size_t n, std::size_t count, std::vector<double>& table
   matrix::report_input input;
   input.s = 3;
   for (std::size_t i = 0; i < n; ++i) {
-    input.names.push_back("f" + std::to_string(i));
+    std::string name = "f";  // appended: GCC 12 at -O3 warns wrongly of "text" + a string
+    name += std::to_string(i);
+    input.names.push_back(name);
     input.signals.emplace_back(signals[i]);
   }
   input.table = &table;
